@@ -1,0 +1,401 @@
+#include "TForm1.h"
+
+#include "Clock.h"
+#include "Tag.h"
+#include "Texts.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <chrono>
+
+namespace app {
+namespace {
+
+using namespace std::chrono_literals;
+using toolkit::SetTag;
+using toolkit::Tag;
+
+constexpr int kClientWidth = 654;
+constexpr int kClientHeight = 241;
+constexpr QPoint kWindowPosition{601, 280};
+constexpr int kDesignDpi = 96;
+constexpr std::chrono::milliseconds kClockInterval = 1000ms;
+constexpr std::chrono::milliseconds kRampInterval = 50ms;
+constexpr int kRampIntervalMin = 10;
+constexpr int kRampIntervalMax = 200;
+constexpr int kSetupMax = 30;
+constexpr std::uint8_t kAddressBT = 0x70;
+constexpr std::uint8_t kAddressC = 0x72;
+
+const QColor kBlue(0, 0, 255);
+const QColor kMaroon(128, 0, 0);
+const QColor kGreen(0, 128, 0);
+const QColor kRed(255, 0, 0);
+
+QString hex4(std::uint16_t value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+// Positions and sizes are those of a 96 dpi screen. Where the toolkit does not
+// scale for the screen itself (logical dpi other than 96), they grow with the
+// window font's text height.
+double layoutScale(const QWidget& window)
+{
+    const int dpi = window.logicalDpiY();
+    if (dpi == kDesignDpi || dpi <= 0)
+        return 1.0;
+    QFont design = window.font();
+    design.setPixelSize(qRound(design.pointSizeF() * kDesignDpi / 72.0));
+    const int designHeight = QFontMetrics(design).height();
+    const int height = QFontMetrics(window.font()).height();
+    return designHeight > 0 ? static_cast<double>(height) / designHeight : 1.0;
+}
+
+}  // namespace
+
+TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      env_(std::move(environment)), link_(host)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(texts::kCaption);
+    readDecimalSeparator();
+    buildLayout();
+    setTabOrder();
+    bindHandlers();
+    std::string whyNot;
+    deviceWatch_ = host.watch(*this, [this] { RequestBridgeScan(); }, &whyNot);
+    if (!deviceWatch_)
+        StatusBar2->Panel(0).setToolTip(QString::fromStdString(
+            "Plugging and unplugging cannot be followed here: " + whyNot));
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildLayout()
+{
+    const double k = layoutScale(*this);
+    auto at = [k](QWidget* w, int x, int y, int width, int height) {
+        w->setGeometry(qRound(x * k), qRound(y * k), qRound(width * k), qRound(height * k));
+    };
+    auto named = [](QWidget* w, const char* name) {
+        w->setObjectName(QString::fromLatin1(name));
+        return w;
+    };
+    auto label = [&](QWidget* parent, const char* name, const QString& text, QRect r,
+                     const QColor& colour, bool bold) {
+        auto* l = new QLabel(text, parent);
+        named(l, name);
+        at(l, r.x(), r.y(), r.width(), r.height());
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, colour);
+        l->setPalette(p);
+        QFont f = l->font();
+        f.setBold(bold);
+        l->setFont(f);
+        return l;
+    };
+    auto trackBar = [&](QWidget* parent, const char* name, QRect r, int min, int max, int pos) {
+        auto* t = new toolkit::TrackBar(parent);
+        named(t, name);
+        at(t, r.x(), r.y(), r.width(), r.height());
+        t->setRange(min, max);
+        t->setValue(pos);
+        return t;
+    };
+    auto radio = [&](QWidget* parent, const char* name, const QString& text, QRect r) {
+        auto* b = new QRadioButton(text, parent);
+        named(b, name);
+        at(b, r.x(), r.y(), r.width(), r.height());
+        return b;
+    };
+    auto group = [&](const char* name, const QString& title, QRect r) {
+        auto* g = new QGroupBox(title, client_);
+        named(g, name);
+        at(g, r.x(), r.y(), r.width(), r.height());
+        return g;
+    };
+
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("ClientArea"));
+    client_->setFixedSize(qRound(kClientWidth * k), qRound(kClientHeight * k));
+    setCentralWidget(client_);
+
+    GroupBox1 = group("GroupBox1", QStringLiteral("LED SEQUENCES"), {8, 0, 129, 193});
+    GroupBox2 = group("GroupBox2", QStringLiteral("ILED & & PWM Set Up"), {144, 0, 233, 137});
+    GroupBox3 = group("GroupBox3", QStringLiteral("GRADUAL DIMMING"), {384, 0, 265, 113});
+    GroupBox4 = group("GroupBox4", QStringLiteral("Select Device"), {384, 120, 265, 57});
+
+    PORTW = new QTextEdit(client_);
+    named(PORTW, "PORTW");
+    at(PORTW, 144, 152, 233, 41);
+    PORTW->setTabChangesFocus(true);
+    PORTW->setAcceptRichText(false);
+
+    Label9 = label(client_, "Label9", QStringLiteral("Halvern"), {544, 184, 107, 13}, kGreen, true);
+
+    StatusBar2 = new toolkit::StatusBar({150, 100, 100, 100, 50}, client_);
+    named(StatusBar2, "StatusBar2");
+    at(StatusBar2, 0, 203, 654, 19);
+    StatusBar1 = new toolkit::StatusBar({150, 100, 100, 100, 50}, client_);
+    named(StatusBar1, "StatusBar1");
+    at(StatusBar1, 0, 222, 654, 19);
+    StatusBar1->SetText(4, texts::kReleaseDate);
+
+    Timer1 = new toolkit::Timer(kClockInterval, true, this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    TimerSEQA = new toolkit::Timer(kRampInterval, false, this);
+    TimerSEQA->setObjectName(QStringLiteral("TimerSEQA"));
+    TimerSEQB = new toolkit::Timer(kRampInterval, false, this);
+    TimerSEQB->setObjectName(QStringLiteral("TimerSEQB"));
+    TimerSEQC = new toolkit::Timer(kRampInterval, false, this);
+    TimerSEQC->setObjectName(QStringLiteral("TimerSEQC"));
+
+    // LED SEQUENCES
+    SEQ1 = radio(GroupBox1, "SEQ1", QStringLiteral("SEQ#1"), {8, 24, 113, 17});
+    SEQ1->setChecked(true);
+    TSEQA = trackBar(GroupBox1, "TSEQA", {8, 40, 81, 25}, kRampIntervalMin, kRampIntervalMax, 50);
+    SEQ2 = radio(GroupBox1, "SEQ2", QStringLiteral("SEQ#2"), {8, 72, 113, 17});
+    TSEQB = trackBar(GroupBox1, "TSEQB", {8, 88, 81, 25}, kRampIntervalMin, kRampIntervalMax, 50);
+    SEQ3 = radio(GroupBox1, "SEQ3", QStringLiteral("SEQ#3"), {8, 120, 113, 17});
+    TSEQC = trackBar(GroupBox1, "TSEQC", {8, 136, 81, 25}, kRampIntervalMin, kRampIntervalMax, 50);
+    RUN_SEQ = new QCheckBox(QStringLiteral("Run Sequence"), GroupBox1);
+    named(RUN_SEQ, "RUN_SEQ");
+    at(RUN_SEQ, 8, 168, 97, 17);
+
+    // ILED & PWM Set Up
+    label(GroupBox2, "Label1", QStringLiteral("ILED peak"), {6, 24, 61, 13}, kBlue, true);
+    label(GroupBox2, "Label2", QStringLiteral("PWM LED1"), {6, 48, 66, 13}, kBlue, true);
+    label(GroupBox2, "Label3", QStringLiteral("PWM LED2"), {6, 80, 66, 13}, kBlue, true);
+    label(GroupBox2, "Label4", QStringLiteral("PWM LED3"), {6, 112, 66, 13}, kBlue, true);
+    ILEDslider = trackBar(GroupBox2, "ILEDslider", {72, 16, 113, 25}, 0, kSetupMax, 0);
+    LED1slider = trackBar(GroupBox2, "LED1slider", {72, 45, 113, 25}, 0, kSetupMax, 0);
+    LED2slider = trackBar(GroupBox2, "LED2slider", {72, 75, 113, 25}, 0, kSetupMax, 0);
+    LED3slider = trackBar(GroupBox2, "LED3slider", {72, 104, 113, 25}, 0, kSetupMax, 0);
+    VAL_ILED = label(GroupBox2, "VAL_ILED", QStringLiteral("000mA"), {184, 24, 39, 13}, kBlue, true);
+    VAL_PWM1 = label(GroupBox2, "VAL_PWM1", QStringLiteral("00%"), {184, 48, 24, 13}, kBlue, true);
+    VAL_PWM2 = label(GroupBox2, "VAL_PWM2", QStringLiteral("00%"), {184, 80, 24, 13}, kBlue, true);
+    VAL_PWM3 = label(GroupBox2, "VAL_PWM3", QStringLiteral("00%"), {184, 112, 24, 13}, kBlue, true);
+
+    // GRADUAL DIMMING
+    label(GroupBox3, "Label10", QStringLiteral("ILED-UP"), {5, 32, 50, 13}, kMaroon, true);
+    label(GroupBox3, "Label11", QStringLiteral("ILED-DOWN"), {5, 56, 72, 13}, kMaroon, true);
+    label(GroupBox3, "Label12", QStringLiteral("GD START"), {5, 88, 64, 13}, kMaroon, true);
+    ILED_UP = trackBar(GroupBox3, "ILED_UP", {80, 24, 121, 25}, 0, kSetupMax, 0);
+    ILED_DWN = trackBar(GroupBox3, "ILED_DWN", {80, 52, 121, 25}, 0, kSetupMax, 0);
+    GD_START = trackBar(GroupBox3, "GD_START", {80, 80, 121, 25}, 0, kSetupMax, 0);
+    VAL_START = label(GroupBox3, "VAL_START", QStringLiteral("00mA"), {200, 32, 32, 13}, kMaroon, true);
+    Val_STOP = label(GroupBox3, "Val_STOP", QStringLiteral("00mA"), {200, 56, 32, 13}, kMaroon, true);
+    VAL_WIDTH = label(GroupBox3, "VAL_WIDTH", QStringLiteral("00ms"), {200, 88, 30, 13}, kMaroon, true);
+
+    // Select Device
+    KRL7741B = radio(GroupBox4, "KRL7741B", QStringLiteral("KRL7741B / KRL7741T: I2C = $70"), {8, 16, 201, 17});
+    KRL7741B->setChecked(true);
+    KRL7741C = radio(GroupBox4, "KRL7741C", QStringLiteral("KRL7741C : I2C = $72"), {8, 32, 137, 17});
+
+    // Each radio group is one tab stop, entered at its selected button.
+    for (QRadioButton* b : {SEQ1, SEQ2, SEQ3, KRL7741B, KRL7741C}) {
+        auto follow = [b](bool checked) { b->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus); };
+        follow(b->isChecked());
+        connect(b, &QRadioButton::toggled, b, follow);
+    }
+
+    // Menu
+    auto* bar = new QMenuBar(this);
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    setMenuBar(bar);
+    File1 = bar->addMenu(QStringLiteral("File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    auto entry = [this](const char* name, const QString& caption, bool enabled) {
+        QAction* a = File1->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setEnabled(enabled);
+        return a;
+    };
+    entry("Open1", QStringLiteral("Open ..."), false);
+    entry("Save1", QStringLiteral("Save"), false);
+    entry("Saveas1", QStringLiteral("Save as ..."), false);
+    File1->addSeparator()->setObjectName(QStringLiteral("N1"));
+    Exit1 = entry("Exit1", QStringLiteral("Exit"), true);
+
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    move(kWindowPosition);
+}
+
+void TForm1::setTabOrder()
+{
+    const QWidget* chain[] = {SEQ1, SEQ2, SEQ3, RUN_SEQ, TSEQA, TSEQB, TSEQC,
+                              ILEDslider, LED1slider, LED2slider, LED3slider,
+                              ILED_UP, ILED_DWN, GD_START, PORTW, KRL7741B, KRL7741C};
+    for (std::size_t i = 1; i < std::size(chain); ++i)
+        QWidget::setTabOrder(const_cast<QWidget*>(chain[i - 1]), const_cast<QWidget*>(chain[i]));
+    for (QWidget* w : {static_cast<QWidget*>(StatusBar1), static_cast<QWidget*>(StatusBar2)})
+        w->setFocusPolicy(Qt::NoFocus);
+}
+
+// Handlers are bound only once every property is in place, so building the
+// window runs none of them.
+void TForm1::bindHandlers()
+{
+    connect(Timer1, &toolkit::Timer::OnTimer, this, &TForm1::Timer1Timer);
+    connect(TimerSEQA, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQATimer);
+    connect(TimerSEQB, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQBTimer);
+    connect(TimerSEQC, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQCTimer);
+    connect(TSEQA, &toolkit::TrackBar::Change, this, &TForm1::TSEQAChange);
+    connect(TSEQB, &toolkit::TrackBar::Change, this, &TForm1::TSEQBChange);
+    connect(TSEQC, &toolkit::TrackBar::Change, this, &TForm1::TSEQCChange);
+    connect(RUN_SEQ, &QCheckBox::clicked, this, &TForm1::RUN_SEQClick);
+    connect(ILEDslider, &toolkit::TrackBar::Change, this, &TForm1::ILEDsliderChange);
+    connect(LED1slider, &toolkit::TrackBar::Change, this, &TForm1::LED1sliderChange);
+    connect(LED2slider, &toolkit::TrackBar::Change, this, &TForm1::LED2sliderChange);
+    connect(LED3slider, &toolkit::TrackBar::Change, this, &TForm1::LED3sliderChange);
+    connect(ILED_UP, &toolkit::TrackBar::Change, this, &TForm1::ILED_UPChange);
+    connect(ILED_DWN, &toolkit::TrackBar::Change, this, &TForm1::ILED_DWNChange);
+    connect(GD_START, &toolkit::TrackBar::Change, this, &TForm1::GD_STARTChange);
+    connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+
+    ramps_ = std::make_unique<sequences::Ramps>(sequences::Ramps::Wiring{
+        *TimerSEQA, *TimerSEQB, *TimerSEQC,
+        [this] { return RUN_SEQ->isChecked(); },
+        [this] {
+            return SEQ1->isChecked()   ? sequences::Sequence::Seq1
+                   : SEQ2->isChecked() ? sequences::Sequence::Seq2
+                                       : sequences::Sequence::Seq3;
+        },
+        [this](std::uint8_t command) { WriteDriverCommand(command, command); }});
+}
+
+bool TForm1::event(QEvent* event)
+{
+    if (event->type() == kDeviceChangeEvent) {
+        ScanForBridge();
+        return true;
+    }
+    if (event->type() == QEvent::LocaleChange)
+        readDecimalSeparator();
+    return QMainWindow::event(event);
+}
+
+void TForm1::readDecimalSeparator()
+{
+    const QString point = env_.locale().decimalPoint();
+    decimalSeparator_ = point.isEmpty() ? QLatin1Char('.') : point.front();
+}
+
+void TForm1::FormCreate() { RequestBridgeScan(); }
+
+void TForm1::RequestBridgeScan()
+{
+    QEvent notice(kDeviceChangeEvent);
+    QCoreApplication::sendEvent(this, &notice);
+}
+
+void TForm1::showDisconnected()
+{
+    StatusBar2->SetText(0, texts::kUsbDisconnected);
+    StatusBar2->SetText(1, texts::kVidPrefix + hex4(0));
+    StatusBar2->SetText(2, texts::kPidPrefix + hex4(0));
+}
+
+void TForm1::ScanForBridge()
+{
+    const bridge::ScanResult scan = link_.ScanForBridge();
+    QLabel& state = StatusBar2->Panel(0);
+    switch (scan.state) {
+    case bridge::ScanResult::State::Opened:
+        StatusBar2->SetText(0, texts::kUsbOpen);
+        StatusBar2->SetText(1, texts::kVidPrefix + hex4(bridge::kBridgeVendorId));
+        StatusBar2->SetText(2, texts::kPidPrefix + hex4(bridge::kBridgeProductId));
+        if (scan.product)
+            StatusBar1->SetText(3, QString::fromStdU16String(*scan.product));
+        if (scan.serial)
+            StatusBar2->SetText(3, texts::kSerialPrefix + QString::fromStdU16String(*scan.serial));
+        state.setToolTip({});
+        break;
+    case bridge::ScanResult::State::StillOpen:
+        break;
+    case bridge::ScanResult::State::Disconnected:
+        showDisconnected();
+        if (scan.openFailure.empty()) {
+            state.setToolTip({});
+        } else if (scan.permissionDenied) {
+            state.setToolTip(QStringLiteral(
+                "The bridge is plugged in, but this user may not open it (%1). "
+                "Install the udev rule %2 (see the README) and plug the bridge in again.")
+                                 .arg(QString::fromStdString(scan.openFailure), texts::kUdevRule));
+        } else {
+            state.setToolTip(QStringLiteral("The bridge is plugged in, but cannot be opened: %1")
+                                 .arg(QString::fromStdString(scan.openFailure)));
+        }
+        break;
+    }
+}
+
+void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
+{
+    const std::uint8_t address = KRL7741B->isChecked() ? kAddressBT : kAddressC;
+    const bridge::Reply reply = link_.transact(address, first, second);
+
+    StatusBar2->SetText(3, QStringLiteral("$%1- $%2- $%3")
+                               .arg(driver::hexByte(reply.status), driver::hexByte(reply.first),
+                                    driver::hexByte(reply.second)));
+    PORTW->clear();
+    PORTW->setTextColor(kRed);
+    switch (reply.outcome()) {
+    case bridge::Outcome::NotAcknowledged:
+        SetTag(*PORTW, Tag(*PORTW) + 1);
+        StatusBar1->SetText(0, texts::kNackPrefix + QString::number(Tag(*PORTW)));
+        PORTW->insertPlainText(texts::kNoAcknowledge);
+        break;
+    case bridge::Outcome::NoAnswer:
+        PORTW->insertPlainText(texts::kNotConnected);
+        break;
+    case bridge::Outcome::Acknowledged:
+        break;
+    }
+    if (reply.deviceLost)
+        showDisconnected();
+}
+
+void TForm1::applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value)
+{
+    const driver::SetupCommand command = driver::setupCommand(control, slider.value(), decimalSeparator_);
+    value.setText(command.value);
+    PORTW->setPlainText(command.description);
+    WriteDriverCommand(command.byte, command.byte);
+}
+
+void TForm1::ILEDsliderChange() { applySetup(driver::Setup::IledPeak, *ILEDslider, *VAL_ILED); }
+void TForm1::LED1sliderChange() { applySetup(driver::Setup::PwmLed1, *LED1slider, *VAL_PWM1); }
+void TForm1::LED2sliderChange() { applySetup(driver::Setup::PwmLed2, *LED2slider, *VAL_PWM2); }
+void TForm1::LED3sliderChange() { applySetup(driver::Setup::PwmLed3, *LED3slider, *VAL_PWM3); }
+void TForm1::ILED_UPChange() { applySetup(driver::Setup::IledUp, *ILED_UP, *VAL_START); }
+void TForm1::ILED_DWNChange() { applySetup(driver::Setup::IledDown, *ILED_DWN, *Val_STOP); }
+void TForm1::GD_STARTChange() { applySetup(driver::Setup::GdStart, *GD_START, *VAL_WIDTH); }
+
+void TForm1::RUN_SEQClick() { ramps_->RUN_SEQClick(); }
+void TForm1::TimerSEQATimer() { ramps_->TimerSEQATimer(); }
+void TForm1::TimerSEQBTimer() { ramps_->TimerSEQBTimer(); }
+void TForm1::TimerSEQCTimer() { ramps_->TimerSEQCTimer(); }
+void TForm1::TSEQAChange() { TimerSEQA->SetInterval(std::chrono::milliseconds(TSEQA->value())); }
+void TForm1::TSEQBChange() { TimerSEQB->SetInterval(std::chrono::milliseconds(TSEQB->value())); }
+void TForm1::TSEQCChange() { TimerSEQC->SetInterval(std::chrono::milliseconds(TSEQC->value())); }
+
+void TForm1::Timer1Timer() { StatusBar2->SetText(4, clockText(env_.now(), env_.locale())); }
+
+void TForm1::Exit1Click() { close(); }
+
+}  // namespace app

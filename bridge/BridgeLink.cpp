@@ -1,0 +1,101 @@
+#include "BridgeLink.h"
+
+#include <algorithm>
+
+namespace bridge {
+namespace {
+
+// Product and serial strings are shown up to their first NUL, 256 characters at most.
+constexpr std::size_t kMaxStringChars = 256;
+
+std::optional<std::u16string> clipped(std::optional<std::u16string> text)
+{
+    if (text) {
+        const auto nul = text->find(u'\0');
+        text->resize(std::min({nul, text->size(), kMaxStringChars}));
+    }
+    return text;
+}
+
+bool isBridge(const HidInterface& i)
+{
+    return i.vendorId == kBridgeVendorId && i.productId == kBridgeProductId;
+}
+
+}  // namespace
+
+void BridgeLink::release()
+{
+    BridgeHandle.reset();
+    bridgePath_.clear();
+    connected_ = false;
+}
+
+ScanResult BridgeLink::ScanForBridge()
+{
+    ScanResult result;
+    for (const HidInterface& candidate : host_.interfaces()) {
+        if (!isBridge(candidate))
+            continue;
+        if (connected_ && candidate.path == bridgePath_) {
+            result.state = ScanResult::State::StillOpen;
+            return result;
+        }
+        // A bridge new to the panel: let go of the old one before opening it.
+        release();
+        OpenResult opened = host_.open(candidate.path);
+        if (!opened.device) {
+            if (result.openFailure.empty()) {
+                result.openFailure = opened.error;
+                result.permissionDenied = opened.permissionDenied;
+            }
+            continue;
+        }
+        BridgeHandle = std::move(opened.device);
+        bridgePath_ = candidate.path;
+        connected_ = true;
+        result = ScanResult{};
+        result.state = ScanResult::State::Opened;
+        result.product = clipped(BridgeHandle->productString());
+        if (result.product)
+            product_ = *result.product;
+        result.serial = clipped(BridgeHandle->serialString());
+        return result;
+    }
+    release();
+    result.state = ScanResult::State::Disconnected;
+    return result;
+}
+
+Reply BridgeLink::transact(std::uint8_t address, std::uint8_t first, std::uint8_t second)
+{
+    ReportBuffer[0] = kReportId;
+    ReportBuffer[1] = address;
+    ReportBuffer[2] = first;
+    ReportBuffer[3] = second;
+    const std::span<std::uint8_t> report(ReportBuffer.data(), kReportSize);
+
+    bool lost = false;
+    if (BridgeHandle) {
+        std::array<std::uint8_t, kReportSize> stale{};
+        for (int i = 0; i < kMaxStaleReports; ++i) {
+            if (BridgeHandle->read(stale, std::chrono::milliseconds{0}) <= 0)
+                break;
+        }
+        if (BridgeHandle->write(report) < 0)
+            lost = BridgeHandle->gone();
+    }
+
+    std::fill_n(ReportBuffer.begin(), 9, std::uint8_t{0});
+
+    if (BridgeHandle && !lost) {
+        if (BridgeHandle->read(report, kReplyTimeout) < 0)
+            lost = BridgeHandle->gone();
+    }
+    if (lost)
+        release();
+
+    return Reply{ReportBuffer[1], ReportBuffer[2], ReportBuffer[3], lost};
+}
+
+}  // namespace bridge

@@ -1,0 +1,93 @@
+#pragma once
+// The link to the USB HID bridge: finds it among the present HID interfaces,
+// keeps it open while it stays, and performs the one exchange it knows (a
+// four-byte output report answered by a four-byte input report).
+
+#include "HIDapi.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace bridge {
+
+inline constexpr std::uint16_t kBridgeVendorId = 0x6017;
+inline constexpr std::uint16_t kBridgeProductId = 0x0200;
+
+inline constexpr std::size_t kReportSize = 4;      // report id + three bytes, both ways
+inline constexpr std::uint8_t kReportId = 0x00;
+inline constexpr std::uint8_t kStatusNack = 0xF0;  // the driver did not acknowledge
+inline constexpr std::uint8_t kStatusNone = 0x00;  // the bridge did not answer (or nothing was read)
+
+// How long a transaction waits for the bridge's reply before taking silence
+// for an answer; long enough for any bridge that works, short enough that the
+// window never seems frozen.
+inline constexpr std::chrono::milliseconds kReplyTimeout{250};
+
+// Input reports already queued when a transaction starts are late replies to
+// earlier ones; at most this many are discarded before the write.
+inline constexpr int kMaxStaleReports = 64;
+
+struct ScanResult {
+    enum class State { Opened, StillOpen, Disconnected };
+    State state = State::Disconnected;
+    // Only when the bridge was opened by this scan; nullopt when unreadable.
+    std::optional<std::u16string> product;
+    std::optional<std::u16string> serial;
+    // When no bridge is connected but one with the right ids was seen and
+    // could not be opened: the host's reason.
+    std::string openFailure;
+    bool permissionDenied = false;
+};
+
+enum class Outcome { Acknowledged, NotAcknowledged, NoAnswer };
+
+struct Reply {
+    std::uint8_t status = kStatusNone;
+    std::uint8_t first = 0;
+    std::uint8_t second = 0;
+    bool deviceLost = false;  // the write or read found the bridge gone; it is closed now
+
+    Outcome outcome() const
+    {
+        if (status == kStatusNack)
+            return Outcome::NotAcknowledged;
+        if (status == kStatusNone)
+            return Outcome::NoAnswer;
+        return Outcome::Acknowledged;
+    }
+};
+
+class BridgeLink {
+public:
+    explicit BridgeLink(HIDapi& host) : host_(host) {}
+
+    HIDapi& host() { return host_; }
+
+    // Looks for the bridge: the first interface with the bridge's ids that
+    // can be opened wins. A bridge already open is left alone; a bridge that
+    // has gone is closed.
+    ScanResult ScanForBridge();
+
+    // One transaction: writes 00 <address> <first> <second>, then reads the
+    // reply. Never blocks longer than kReplyTimeout for the read.
+    Reply transact(std::uint8_t address, std::uint8_t first, std::uint8_t second);
+
+    bool BridgeConnected() const { return connected_; }
+    const std::u16string& BridgeProduct() const { return product_; }
+
+private:
+    void release();
+
+    HIDapi& host_;
+    bool connected_ = false;
+    std::unique_ptr<HidDevice> BridgeHandle;
+    std::string bridgePath_;
+    std::u16string product_;
+    std::array<std::uint8_t, 12> ReportBuffer{};
+};
+
+}  // namespace bridge

@@ -1,0 +1,142 @@
+#include "HidapiHost.h"
+
+#include <hidapi.h>
+
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
+
+namespace bridge {
+namespace {
+
+std::string narrow(const wchar_t* text)
+{
+    std::string out;
+    for (; text && *text; ++text)
+        out += (*text < 0x80) ? static_cast<char>(*text) : '?';
+    return out;
+}
+
+std::u16string toUtf16(const wchar_t* text)
+{
+    std::u16string out;
+    for (; *text; ++text) {
+        const auto c = static_cast<char32_t>(*text);
+        if (c > 0xFFFF) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+bool looksGone(int savedErrno, const wchar_t* error)
+{
+    if (savedErrno == ENODEV || savedErrno == EIO || savedErrno == ENXIO)
+        return true;
+    const std::string text = narrow(error);
+    return text.find("disconnected") != std::string::npos
+        || text.find("No such device") != std::string::npos;
+}
+
+class HidapiDevice final : public HidDevice {
+public:
+    explicit HidapiDevice(hid_device* device) : device_(device) {}
+    ~HidapiDevice() override { hid_close(device_); }
+    HidapiDevice(const HidapiDevice&) = delete;
+    HidapiDevice& operator=(const HidapiDevice&) = delete;
+
+    int write(std::span<const std::uint8_t> report) override
+    {
+        errno = 0;
+        const int n = hid_write(device_, report.data(), report.size());
+        if (n < 0)
+            gone_ = gone_ || looksGone(errno, hid_error(device_));
+        return n;
+    }
+
+    int read(std::span<std::uint8_t> report, std::chrono::milliseconds timeout) override
+    {
+        if (report.empty())
+            return 0;
+        // hidapi drops a zero report id from what it reads: put it back in front.
+        errno = 0;
+        const int n = hid_read_timeout(device_, report.data() + 1, report.size() - 1,
+                                       static_cast<int>(timeout.count()));
+        if (n < 0) {
+            gone_ = gone_ || looksGone(errno, hid_error(device_));
+            return n;
+        }
+        if (n == 0)
+            return 0;
+        report[0] = 0;
+        return n + 1;
+    }
+
+    std::optional<std::u16string> productString() override
+    {
+        return readString(hid_get_product_string);
+    }
+    std::optional<std::u16string> serialString() override
+    {
+        return readString(hid_get_serial_number_string);
+    }
+    bool gone() const override { return gone_; }
+
+private:
+    using StringGetter = int (*)(hid_device*, wchar_t*, size_t);
+    std::optional<std::u16string> readString(StringGetter get)
+    {
+        wchar_t buffer[257] = {};
+        if (get(device_, buffer, 256) != 0)
+            return std::nullopt;
+        buffer[256] = 0;
+        return toUtf16(buffer);
+    }
+
+    hid_device* device_;
+    bool gone_ = false;
+};
+
+}  // namespace
+
+HidapiHost::HidapiHost() { hid_init(); }
+HidapiHost::~HidapiHost() { hid_exit(); }
+
+std::vector<HidInterface> HidapiHost::interfaces()
+{
+    std::vector<HidInterface> found;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (const hid_device_info* i = list; i; i = i->next)
+        found.push_back({i->path ? i->path : "", i->vendor_id, i->product_id});
+    hid_free_enumeration(list);
+    return found;
+}
+
+OpenResult HidapiHost::open(const std::string& path)
+{
+    errno = 0;
+    hid_device* device = hid_open_path(path.c_str());
+    const int savedErrno = errno;
+    OpenResult result;
+    if (device) {
+        result.device = std::make_unique<HidapiDevice>(device);
+        return result;
+    }
+    result.error = narrow(hid_error(nullptr));
+    if (result.error.empty())
+        result.error = std::strerror(savedErrno);
+    result.permissionDenied = savedErrno == EACCES || savedErrno == EPERM
+        || result.error.find("Permission denied") != std::string::npos;
+    return result;
+}
+
+std::shared_ptr<void> HidapiHost::watch(QWidget& window, std::function<void()> onChange,
+                                        std::string* whyNot)
+{
+    return watchDeviceNotices(window, std::move(onChange), whyNot);
+}
+
+}  // namespace bridge

@@ -1,0 +1,69 @@
+#include "Commands.h"
+
+#include <array>
+
+namespace driver {
+
+std::int64_t HexTextToInt(QStringView text)
+{
+    static constexpr QStringView kDigits = u"0123456789ABCDEF";
+    std::uint64_t result = 0;  // wraps as 64-bit two's complement arithmetic does
+    for (const QChar c : text.left(16)) {
+        const auto digit = static_cast<std::int64_t>(kDigits.indexOf(c.toUpper()));
+        result = result * 16 + static_cast<std::uint64_t>(digit);
+    }
+    return static_cast<std::int64_t>(result);
+}
+
+QString hexByte(std::uint8_t value)
+{
+    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+QString generalNumber(double value, QChar decimalSeparator)
+{
+    QString text = QString::number(value, 'g', 15);
+    text.replace(QLatin1Char('.'), decimalSeparator);
+    return text;
+}
+
+namespace {
+
+struct SetupRow {
+    std::uint8_t base;
+    const char16_t* label;  // as the message line names the register
+    double scale;           // display value per position
+    const char16_t* unit;
+};
+
+// Per control: its register, the message text, and the value label's scale
+// and unit (3.125 = 100 / 32: percent of the full 5-bit range).
+constexpr std::array<SetupRow, 7> kSetupRows{{
+    {kPeakCurrent, u"ILED PEAK = $", 3.125, u"%"},
+    {kPwmLed1, u"PWM LED1 = $", 3.125, u"%"},
+    {kPwmLed2, u"PWM LED2 = $", 3.125, u"%"},
+    {kPwmLed3, u"PWM LED3 = $", 3.125, u"%"},
+    {kIledUp, u"I-START = $", 1.0, u"mA"},
+    {kIledDown, u"I-STOP = $", 1.0, u"mA"},
+    {kGdStart, u"GRADUAL DIMMING = $", 8.0, u"ms"},
+}};
+
+}  // namespace
+
+SetupCommand setupCommand(Setup control, int position, QChar decimalSeparator)
+{
+    const SetupRow& row = kSetupRows[static_cast<std::size_t>(control)];
+    const int formed = (control == Setup::IledPeak && position == 0)
+        ? kPeakCurrentOff
+        : row.base + position;
+    const QString hex = hexByte(static_cast<std::uint8_t>(formed));
+
+    SetupCommand command;
+    command.value = generalNumber(position * row.scale, decimalSeparator)
+        + QString::fromUtf16(row.unit);
+    command.description = QString::fromUtf16(row.label) + hex;
+    command.byte = static_cast<std::uint8_t>(HexTextToInt(hex) & 0xFF);
+    return command;
+}
+
+}  // namespace driver

@@ -1,0 +1,46 @@
+#pragma once
+// KRL7741 driver command bytes: the register code in bits 7..5, the value in
+// bits 4..0. The panel forms every byte it sends here.
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+
+namespace driver {
+
+inline constexpr std::uint8_t kPeakCurrentOff = 0x00;  // sent instead of 0x20 + 0
+inline constexpr std::uint8_t kPeakCurrent = 0x20;     // "ILED peak"
+inline constexpr std::uint8_t kPwmLed1 = 0x40;         // "PWM LED1"
+inline constexpr std::uint8_t kPwmLed2 = 0x60;         // "PWM LED2"
+inline constexpr std::uint8_t kPwmLed3 = 0x80;         // "PWM LED3"
+inline constexpr std::uint8_t kIledUp = 0xA0;          // "ILED-UP", shown as "I-START"
+inline constexpr std::uint8_t kIledDown = 0xC0;        // "ILED-DOWN", shown as "I-STOP"
+inline constexpr std::uint8_t kGdStart = 0xE0;         // "GD START", shown as "GRADUAL DIMMING"
+
+inline constexpr int kValueMask = 0x1F;
+
+// The text read as a hexadecimal number: case-insensitive, at most the first
+// 16 characters, a character that is no hex digit counting as the digit -1.
+std::int64_t HexTextToInt(QStringView text);
+
+// A byte as two upper-case hexadecimal digits.
+QString hexByte(std::uint8_t value);
+
+// A number in general format: at most 15 significant digits, no trailing
+// zeros, `decimalSeparator` between the whole and the fractional part.
+QString generalNumber(double value, QChar decimalSeparator);
+
+// The seven set-up and dimming controls.
+enum class Setup { IledPeak, PwmLed1, PwmLed2, PwmLed3, IledUp, IledDown, GdStart };
+
+// What one set-up control at position `position` (0..30) sends and shows.
+struct SetupCommand {
+    std::uint8_t byte = 0;  // the command byte that travels
+    QString value;          // the value label's text, e.g. "37.5%"
+    QString description;    // the message line's text, e.g. "PWM LED2 = $6C"
+};
+
+SetupCommand setupCommand(Setup control, int position, QChar decimalSeparator);
+
+}  // namespace driver

@@ -1,0 +1,85 @@
+#include "Ramps.h"
+
+#include "Commands.h"
+#include "Tag.h"
+
+namespace sequences {
+
+using toolkit::SetTag;
+using toolkit::Tag;
+
+// The ramp step lives in the timer's tag.
+void Ramps::step(toolkit::Timer& timer, std::uint8_t base)
+{
+    SetTag(timer, Tag(timer) + 1);
+    w_.send(static_cast<std::uint8_t>(base + Tag(timer)));
+}
+
+void Ramps::restart(toolkit::Timer& timer)
+{
+    SetTag(timer, 0);
+    timer.SetEnabled(true);
+}
+
+void Ramps::RUN_SEQClick()
+{
+    w_.send(driver::kPwmLed1);
+    w_.send(driver::kPwmLed2);
+    w_.send(driver::kPwmLed3);
+
+    switch (w_.selected()) {
+    case Sequence::Seq1:
+        restart(w_.timerA);
+        w_.timerB.SetEnabled(false);
+        w_.timerC.SetEnabled(false);
+        break;
+    case Sequence::Seq2:
+        restart(w_.timerB);
+        w_.timerA.SetEnabled(true);
+        w_.timerC.SetEnabled(false);
+        break;
+    case Sequence::Seq3:
+        restart(w_.timerC);
+        w_.timerA.SetEnabled(true);
+        w_.timerB.SetEnabled(true);
+        break;
+    }
+}
+
+void Ramps::TimerSEQATimer()
+{
+    if (Tag(w_.timerA) < kLastStep && w_.running())
+        step(w_.timerA, driver::kPwmLed1);
+    else
+        w_.timerA.SetEnabled(false);
+}
+
+void Ramps::TimerSEQBTimer()
+{
+    if (!w_.running())
+        return;  // idles until the next click
+    if (Tag(w_.timerB) < kLastStep) {
+        step(w_.timerB, driver::kPwmLed2);
+    } else if (Tag(w_.timerB) == kLastStep) {
+        w_.timerB.SetEnabled(false);
+        restart(w_.timerA);
+        step(w_.timerA, driver::kPwmLed1);
+    }
+}
+
+void Ramps::TimerSEQCTimer()
+{
+    if (!w_.running())
+        return;  // idles until the next click
+    if (Tag(w_.timerC) < kLastStep) {
+        step(w_.timerC, driver::kPwmLed3);
+    } else if (Tag(w_.timerC) == kLastStep) {
+        w_.timerC.SetEnabled(false);
+        restart(w_.timerA);
+        restart(w_.timerB);
+        step(w_.timerA, driver::kPwmLed1);
+        step(w_.timerB, driver::kPwmLed2);
+    }
+}
+
+}  // namespace sequences

@@ -1,0 +1,42 @@
+#pragma once
+// The three ramp sequences: each ramp timer steps one LED channel's PWM level
+// from 1 to 31, one step per tick; "Run Sequence" starts the selected sequence
+// and the timers hand over to one another as it plays.
+
+#include "Timer.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace sequences {
+
+inline constexpr int kLastStep = 31;  // a ramp sends 1, 2, ..., 31
+
+enum class Sequence { Seq1, Seq2, Seq3 };
+
+class Ramps {
+public:
+    struct Wiring {
+        toolkit::Timer& timerA;  // PWM LED1
+        toolkit::Timer& timerB;  // PWM LED2
+        toolkit::Timer& timerC;  // PWM LED3
+        std::function<bool()> running;           // "Run Sequence" is ticked
+        std::function<Sequence()> selected;      // the chosen SEQ radio button
+        std::function<void(std::uint8_t)> send;  // one driver command byte
+    };
+
+    explicit Ramps(Wiring wiring) : w_(std::move(wiring)) {}
+
+    void RUN_SEQClick();
+    void TimerSEQATimer();
+    void TimerSEQBTimer();
+    void TimerSEQCTimer();
+
+private:
+    void step(toolkit::Timer& timer, std::uint8_t base);
+    static void restart(toolkit::Timer& timer);
+
+    Wiring w_;
+};
+
+}  // namespace sequences

@@ -1,0 +1,32 @@
+#include "StatusBar.h"
+
+namespace toolkit {
+
+StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent)
+    : QWidget(parent), widths_(widths)
+{
+    for (std::size_t i = 0; i < widths_.size(); ++i) {
+        auto* panel = new QLabel(this);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(i));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setAlignment(Qt::AlignCenter);
+        panel->setTextFormat(Qt::PlainText);
+        panels_.push_back(panel);
+    }
+    place();
+}
+
+void StatusBar::resizeEvent(QResizeEvent*) { place(); }
+
+void StatusBar::place()
+{
+    int left = 0;
+    for (std::size_t i = 0; i < panels_.size(); ++i) {
+        const bool last = i + 1 == panels_.size();
+        const int width = last ? std::max(0, this->width() - left) : widths_[i];
+        panels_[i]->setGeometry(left, 0, width, height());
+        left += width;
+    }
+}
+
+}  // namespace toolkit

@@ -1,0 +1,34 @@
+#pragma once
+// A status bar of fixed panels: each panel has a set width, centred text and a
+// lowered bevel; the last panel reaches to the right edge whatever its width.
+
+#include <QFrame>
+#include <QLabel>
+#include <QWidget>
+
+#include <initializer_list>
+#include <vector>
+
+namespace toolkit {
+
+class StatusBar final : public QWidget {
+    Q_OBJECT
+public:
+    StatusBar(std::initializer_list<int> widths, QWidget* parent = nullptr);
+
+    int PanelCount() const { return static_cast<int>(panels_.size()); }
+    QLabel& Panel(int index) { return *panels_.at(static_cast<std::size_t>(index)); }
+    QString Text(int index) const { return panels_.at(static_cast<std::size_t>(index))->text(); }
+    void SetText(int index, const QString& text) { Panel(index).setText(text); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void place();
+
+    std::vector<int> widths_;
+    std::vector<QLabel*> panels_;
+};
+
+}  // namespace toolkit
