@@ -1,0 +1,216 @@
+// The bridge link on the virtual host: finding the bridge, following it, and
+// the command transaction.
+
+#include "BridgeLink.h"
+#include "Panel.h"
+#include "VirtualBridge.h"
+
+#include <gtest/gtest.h>
+
+using bridge::BridgeLink;
+using bridge::Outcome;
+using State = bridge::ScanResult::State;
+using testing_support::bridgeAt;
+using testing_support::hex;
+using testing_support::keyboardAt;
+using virtualboard::ReplyShape;
+using virtualboard::VirtualBridge;
+
+namespace {
+
+class BridgeLinkTest : public ::testing::Test {
+protected:
+    BridgeLinkTest() { host.setRealTime(false); }
+    VirtualBridge host;
+    BridgeLink link{host};
+};
+
+}  // namespace
+
+TEST_F(BridgeLinkTest, NoBridgeMeansDisconnected)
+{
+    host.plug(keyboardAt("kbd"));
+    const auto scan = link.ScanForBridge();
+    EXPECT_EQ(scan.state, State::Disconnected);
+    EXPECT_TRUE(scan.openFailure.empty());
+    EXPECT_FALSE(link.BridgeConnected());
+    EXPECT_EQ(host.openHandles(), 0);
+}
+
+TEST_F(BridgeLinkTest, OpensTheBridgeOnceAndLeavesItAloneWhileItStays)
+{
+    host.plug(keyboardAt("kbd"));
+    host.plug(bridgeAt("b1"));
+    const auto first = link.ScanForBridge();
+    EXPECT_EQ(first.state, State::Opened);
+    EXPECT_EQ(first.product, std::u16string(u"KRL7741 Evaluation Board"));
+    EXPECT_EQ(first.serial, std::u16string(u"EVB-0001"));
+    EXPECT_EQ(host.openHandles(), 1);
+
+    host.plug(keyboardAt("mouse"));
+    const auto again = link.ScanForBridge();
+    EXPECT_EQ(again.state, State::StillOpen);
+    EXPECT_FALSE(again.product);
+    EXPECT_EQ(host.openHandles(), 1);
+}
+
+TEST_F(BridgeLinkTest, ReleasesTheHandleOnUnplugAndReopensOnReplug)
+{
+    for (int round = 0; round < 3; ++round) {
+        host.plug(bridgeAt("b1"));
+        EXPECT_EQ(link.ScanForBridge().state, State::Opened);
+        EXPECT_EQ(host.openHandles(), 1);
+        host.unplug("b1");
+        EXPECT_EQ(link.ScanForBridge().state, State::Disconnected);
+        EXPECT_EQ(host.openHandles(), 0);
+    }
+}
+
+TEST_F(BridgeLinkTest, FirstBridgeInListingOrderWins)
+{
+    host.plug(bridgeAt("b1"));
+    host.plug(bridgeAt("b2"));
+    ASSERT_EQ(link.ScanForBridge().state, State::Opened);
+    link.transact(0x70, 0x41, 0x41);
+    host.unplug("b2");
+    EXPECT_EQ(link.ScanForBridge().state, State::StillOpen);
+    EXPECT_EQ(link.transact(0x70, 0x42, 0x42).outcome(), Outcome::Acknowledged);
+
+    // When the first goes, the second takes over as a new bridge.
+    host.plug(bridgeAt("b2"));
+    host.unplug("b1");
+    EXPECT_EQ(link.ScanForBridge().state, State::Opened);
+    EXPECT_EQ(host.openHandles(), 1);
+}
+
+TEST_F(BridgeLinkTest, UnreadableStringsDoNotStopTheOpen)
+{
+    auto board = bridgeAt("b1");
+    board.serial.reset();
+    board.product.reset();
+    host.plug(board);
+    const auto scan = link.ScanForBridge();
+    EXPECT_EQ(scan.state, State::Opened);
+    EXPECT_FALSE(scan.serial);
+    EXPECT_FALSE(scan.product);
+}
+
+TEST_F(BridgeLinkTest, StringsEndAtTheirFirstNulAndAt256Characters)
+{
+    auto board = bridgeAt("b1");
+    board.product = std::u16string(u"Bridge\0junk", 11);
+    board.serial = std::u16string(300, u'7');
+    host.plug(board);
+    const auto scan = link.ScanForBridge();
+    EXPECT_EQ(scan.product, std::u16string(u"Bridge"));
+    EXPECT_EQ(scan.serial->size(), 256u);
+}
+
+TEST_F(BridgeLinkTest, ABridgeThatCannotBeOpenedIsNotConnected)
+{
+    host.plug(bridgeAt("b1"));
+    host.setOpenFailure("b1", "Permission denied", true);
+    const auto scan = link.ScanForBridge();
+    EXPECT_EQ(scan.state, State::Disconnected);
+    EXPECT_EQ(scan.openFailure, "Permission denied");
+    EXPECT_TRUE(scan.permissionDenied);
+    EXPECT_EQ(host.openHandles(), 0);
+
+    // The next bridge in line that opens is used instead.
+    host.plug(bridgeAt("b2"));
+    EXPECT_EQ(link.ScanForBridge().state, State::Opened);
+}
+
+TEST_F(BridgeLinkTest, WritesOneFourByteReportAndReadsTheReply)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+    const auto reply = link.transact(0x70, 0x6C, 0x6C);
+    ASSERT_EQ(host.written().size(), 1u);
+    EXPECT_EQ(hex(host.written()[0]), "00 70 6C 6C");
+    EXPECT_EQ(reply.status, 0x01);
+    EXPECT_EQ(reply.first, 0x6C);
+    EXPECT_EQ(reply.second, 0x6C);
+    EXPECT_EQ(reply.outcome(), Outcome::Acknowledged);
+    EXPECT_EQ(host.registers().pwm[1], 12);
+}
+
+TEST_F(BridgeLinkTest, NoChipAtTheAddressIsANack)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+    const auto reply = link.transact(0x72, 0x45, 0x45);
+    EXPECT_EQ(reply.status, 0xF0);
+    EXPECT_EQ(reply.outcome(), Outcome::NotAcknowledged);
+    EXPECT_EQ(host.registers(), virtualboard::Registers{});
+}
+
+TEST_F(BridgeLinkTest, ASilentBridgeIsWaitedForOnlyBriefly)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+    host.setReplyShape(ReplyShape::Silent);
+    const auto reply = link.transact(0x70, 0x45, 0x45);
+    EXPECT_EQ(reply.outcome(), Outcome::NoAnswer);
+    EXPECT_EQ(reply.status, 0);
+    EXPECT_EQ(reply.first, 0);
+    EXPECT_EQ(host.lastReadTimeout(), bridge::kReplyTimeout);
+    EXPECT_GT(bridge::kReplyTimeout.count(), 0);
+    EXPECT_LE(bridge::kReplyTimeout.count(), 500);
+    EXPECT_TRUE(link.BridgeConnected());
+}
+
+TEST_F(BridgeLinkTest, ALateReplyIsNotTakenForTheNextAnswer)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+    host.setReplyShape(ReplyShape::Late);
+    EXPECT_EQ(link.transact(0x70, 0x45, 0x45).outcome(), Outcome::NoAnswer);
+    host.setReplyShape(ReplyShape::Normal);
+    const auto reply = link.transact(0x70, 0x46, 0x46);
+    EXPECT_EQ(reply.first, 0x46);
+    EXPECT_EQ(reply.second, 0x46);
+}
+
+TEST_F(BridgeLinkTest, OddlySizedRepliesAreReadSafely)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+
+    host.setReplyShape(ReplyShape::Short);
+    auto reply = link.transact(0x70, 0x45, 0x45);
+    EXPECT_EQ(reply.status, 0x01);
+    EXPECT_EQ(reply.first, 0);  // nothing came: the zeros stay
+    EXPECT_EQ(reply.second, 0);
+
+    host.setReplyShape(ReplyShape::Long);
+    reply = link.transact(0x70, 0x46, 0x46);
+    EXPECT_EQ(reply.status, 0x01);
+    EXPECT_EQ(reply.first, 0x46);
+
+    host.setReplyShape(ReplyShape::Garbage);
+    reply = link.transact(0x70, 0x47, 0x47);
+    EXPECT_EQ(reply.status, 0xA5);
+    EXPECT_EQ(reply.outcome(), Outcome::Acknowledged);
+}
+
+TEST_F(BridgeLinkTest, WithoutABridgeNothingIsWrittenAndNothingAnswers)
+{
+    EXPECT_EQ(link.transact(0x70, 0x45, 0x45).outcome(), Outcome::NoAnswer);
+    EXPECT_TRUE(host.written().empty());
+}
+
+TEST_F(BridgeLinkTest, ABridgeFoundGoneByAWriteIsClosed)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+    host.unplug("b1");  // before any scan has noticed
+    const auto reply = link.transact(0x70, 0x45, 0x45);
+    EXPECT_TRUE(reply.deviceLost);
+    EXPECT_EQ(reply.outcome(), Outcome::NoAnswer);
+    EXPECT_FALSE(link.BridgeConnected());
+    EXPECT_EQ(host.openHandles(), 0);
+
+    host.plug(bridgeAt("b1"));
+    EXPECT_EQ(link.ScanForBridge().state, State::Opened);
+}

@@ -1,0 +1,85 @@
+#include "Commands.h"
+
+#include <gtest/gtest.h>
+
+using driver::HexTextToInt;
+using SetupControl = driver::Setup;
+using driver::setupCommand;
+
+TEST(HexTextToInt, ReadsHexadecimalTextOfEitherCase)
+{
+    EXPECT_EQ(HexTextToInt(u""), 0);
+    EXPECT_EQ(HexTextToInt(u"00"), 0);
+    EXPECT_EQ(HexTextToInt(u"FE"), 254);
+    EXPECT_EQ(HexTextToInt(u"ff"), 255);
+    EXPECT_EQ(HexTextToInt(u"6c"), 0x6C);
+    EXPECT_EQ(HexTextToInt(u"7FFFFFFFFFFFFFFF"), INT64_MAX);
+}
+
+TEST(HexTextToInt, ReadsOnlyTheFirstSixteenCharacters)
+{
+    EXPECT_EQ(HexTextToInt(u"123456789ABCDEF01"), HexTextToInt(u"123456789ABCDEF0"));
+    EXPECT_EQ(HexTextToInt(u"0000000000000001FFFF"), 1);
+}
+
+TEST(HexTextToInt, CountsANonDigitAsMinusOneAndWrapsIn64Bits)
+{
+    EXPECT_EQ(HexTextToInt(u"G"), -1);
+    EXPECT_EQ(HexTextToInt(u"1G"), 15);       // 1 * 16 - 1
+    EXPECT_EQ(HexTextToInt(u"$6C"), -16 * 16 + 0x6C);
+    EXPECT_EQ(HexTextToInt(u"FFFFFFFFFFFFFFFF"), -1);
+}
+
+struct SetupCase {
+    SetupControl control;
+    int position;
+    int byte;
+    const char16_t* value;
+    const char16_t* description;
+};
+
+class SetupCommandTable : public ::testing::TestWithParam<SetupCase> {};
+
+TEST_P(SetupCommandTable, FormsByteValueAndDescription)
+{
+    const SetupCase& c = GetParam();
+    const auto command = setupCommand(c.control, c.position, QLatin1Char('.'));
+    EXPECT_EQ(command.byte, c.byte);
+    EXPECT_EQ(command.value, QString::fromUtf16(c.value));
+    EXPECT_EQ(command.description, QString::fromUtf16(c.description));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryControl, SetupCommandTable,
+    ::testing::Values(
+        SetupCase{SetupControl::IledPeak, 0, 0x00, u"0%", u"ILED PEAK = $00"},
+        SetupCase{SetupControl::IledPeak, 1, 0x21, u"3.125%", u"ILED PEAK = $21"},
+        SetupCase{SetupControl::IledPeak, 30, 0x3E, u"93.75%", u"ILED PEAK = $3E"},
+        SetupCase{SetupControl::PwmLed1, 0, 0x40, u"0%", u"PWM LED1 = $40"},
+        SetupCase{SetupControl::PwmLed1, 5, 0x45, u"15.625%", u"PWM LED1 = $45"},
+        SetupCase{SetupControl::PwmLed2, 12, 0x6C, u"37.5%", u"PWM LED2 = $6C"},
+        SetupCase{SetupControl::PwmLed3, 30, 0x9E, u"93.75%", u"PWM LED3 = $9E"},
+        SetupCase{SetupControl::IledUp, 7, 0xA7, u"7mA", u"I-START = $A7"},
+        SetupCase{SetupControl::IledDown, 12, 0xCC, u"12mA", u"I-STOP = $CC"},
+        SetupCase{SetupControl::GdStart, 1, 0xE1, u"8ms", u"GRADUAL DIMMING = $E1"},
+        SetupCase{SetupControl::GdStart, 30, 0xFE, u"240ms", u"GRADUAL DIMMING = $FE"}));
+
+TEST(SetupCommand, WritesTheUsersDecimalSeparator)
+{
+    EXPECT_EQ(setupCommand(SetupControl::IledPeak, 1, QLatin1Char(',')).value, QStringLiteral("3,125%"));
+    EXPECT_EQ(setupCommand(SetupControl::PwmLed2, 12, QLatin1Char(',')).value, QStringLiteral("37,5%"));
+    EXPECT_EQ(setupCommand(SetupControl::PwmLed2, 16, QLatin1Char(',')).value, QStringLiteral("50%"));
+}
+
+TEST(SetupCommand, EveryPositionSendsBasePlusValue)
+{
+    const std::pair<SetupControl, int> bases[] = {{SetupControl::PwmLed1, 0x40}, {SetupControl::PwmLed2, 0x60},
+                                           {SetupControl::PwmLed3, 0x80}, {SetupControl::IledUp, 0xA0},
+                                           {SetupControl::IledDown, 0xC0}, {SetupControl::GdStart, 0xE0}};
+    for (const auto& [control, base] : bases) {
+        for (int p = 0; p <= 30; ++p)
+            EXPECT_EQ(setupCommand(control, p, QLatin1Char('.')).byte, base + p);
+    }
+    for (int p = 1; p <= 30; ++p)
+        EXPECT_EQ(setupCommand(SetupControl::IledPeak, p, QLatin1Char('.')).byte, 0x20 + p);
+}

@@ -1,0 +1,384 @@
+// The window as the operator meets it: its controls, the bridge's state in the
+// status bars, the menu, the clock and the error box.
+
+#include "Application.h"
+#include "Panel.h"
+#include "StatusBar.h"
+#include "Tag.h"
+#include "Timer.h"
+#include "TrackBar.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGroupBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using testing_support::bridgeAt;
+using testing_support::keyboardAt;
+using testing_support::Panel;
+using virtualboard::VirtualBridge;
+
+namespace {
+
+const std::string kBoard = VirtualBridge::evaluationBoard().path;
+
+struct Placed {
+    const char* name;
+    QRect geometry;
+};
+
+}  // namespace
+
+TEST(Window, HasTheFixedSizeTitleAndPosition)
+{
+    Panel p;
+    EXPECT_EQ(p.form->windowTitle(), QString(76, QLatin1Char(' ')) + "KRL7741B/C/T CONTROLLER");
+    EXPECT_EQ(p.form->windowTitle().size(), 99);
+    EXPECT_EQ(p.form->centralWidget()->size(), QSize(654, 241));
+    EXPECT_EQ(p.form->minimumSize(), p.form->maximumSize());
+    EXPECT_FALSE(p.form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(p.form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(p.form->windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST(Window, EveryControlStandsWhereTheLayoutPutsIt)
+{
+    Panel p;
+    const Placed placed[] = {
+        {"GroupBox1", {8, 0, 129, 193}},     {"GroupBox2", {144, 0, 233, 137}},
+        {"GroupBox3", {384, 0, 265, 113}},   {"GroupBox4", {384, 120, 265, 57}},
+        {"PORTW", {144, 152, 233, 41}},      {"Label9", {544, 184, 107, 13}},
+        {"StatusBar2", {0, 203, 654, 19}},   {"StatusBar1", {0, 222, 654, 19}},
+        {"SEQ1", {8, 24, 113, 17}},          {"TSEQA", {8, 40, 81, 25}},
+        {"SEQ2", {8, 72, 113, 17}},          {"TSEQB", {8, 88, 81, 25}},
+        {"SEQ3", {8, 120, 113, 17}},         {"TSEQC", {8, 136, 81, 25}},
+        {"RUN_SEQ", {8, 168, 97, 17}},       {"Label1", {6, 24, 61, 13}},
+        {"Label2", {6, 48, 66, 13}},         {"Label3", {6, 80, 66, 13}},
+        {"Label4", {6, 112, 66, 13}},        {"ILEDslider", {72, 16, 113, 25}},
+        {"LED1slider", {72, 45, 113, 25}},   {"LED2slider", {72, 75, 113, 25}},
+        {"LED3slider", {72, 104, 113, 25}},  {"VAL_ILED", {184, 24, 39, 13}},
+        {"VAL_PWM1", {184, 48, 24, 13}},     {"VAL_PWM2", {184, 80, 24, 13}},
+        {"VAL_PWM3", {184, 112, 24, 13}},    {"Label10", {5, 32, 50, 13}},
+        {"Label11", {5, 56, 72, 13}},        {"Label12", {5, 88, 64, 13}},
+        {"ILED_UP", {80, 24, 121, 25}},      {"ILED_DWN", {80, 52, 121, 25}},
+        {"GD_START", {80, 80, 121, 25}},     {"VAL_START", {200, 32, 32, 13}},
+        {"Val_STOP", {200, 56, 32, 13}},     {"VAL_WIDTH", {200, 88, 30, 13}},
+        {"KRL7741B", {8, 16, 201, 17}},      {"KRL7741C", {8, 32, 137, 17}},
+    };
+    for (const auto& [name, geometry] : placed)
+        EXPECT_EQ(p.find<QWidget>(name).geometry(), geometry) << name;
+}
+
+TEST(Window, ControlsStartWithTheirCaptionsRangesAndStates)
+{
+    Panel p;
+    EXPECT_EQ(p.find<QGroupBox>("GroupBox1").title(), "LED SEQUENCES");
+    EXPECT_EQ(p.find<QGroupBox>("GroupBox2").title(), "ILED & & PWM Set Up");
+    EXPECT_EQ(p.find<QGroupBox>("GroupBox3").title(), "GRADUAL DIMMING");
+    EXPECT_EQ(p.find<QGroupBox>("GroupBox4").title(), "Select Device");
+
+    for (const char* name : {"TSEQA", "TSEQB", "TSEQC"}) {
+        auto& t = p.find<toolkit::TrackBar>(name);
+        EXPECT_EQ(t.minimum(), 10) << name;
+        EXPECT_EQ(t.maximum(), 200) << name;
+        EXPECT_EQ(t.value(), 50) << name;
+    }
+    for (const char* name : {"ILEDslider", "LED1slider", "LED2slider", "LED3slider", "ILED_UP",
+                             "ILED_DWN", "GD_START"}) {
+        auto& t = p.find<toolkit::TrackBar>(name);
+        EXPECT_EQ(t.minimum(), 0) << name;
+        EXPECT_EQ(t.maximum(), 30) << name;
+        EXPECT_EQ(t.value(), 0) << name;
+        EXPECT_EQ(t.orientation(), Qt::Horizontal) << name;
+        EXPECT_EQ(t.tickInterval(), 1) << name;
+        EXPECT_EQ(t.pageStep(), 2) << name;
+    }
+    const std::pair<const char*, const char*> labels[] = {
+        {"VAL_ILED", "000mA"}, {"VAL_PWM1", "00%"},  {"VAL_PWM2", "00%"},   {"VAL_PWM3", "00%"},
+        {"VAL_START", "00mA"}, {"Val_STOP", "00mA"}, {"VAL_WIDTH", "00ms"}, {"Label9", "Halvern"},
+        {"Label1", "ILED peak"}, {"Label10", "ILED-UP"}, {"Label11", "ILED-DOWN"}, {"Label12", "GD START"}};
+    for (const auto& [name, text] : labels)
+        EXPECT_EQ(p.find<QLabel>(name).text(), QString::fromLatin1(text)) << name;
+
+    EXPECT_EQ(p.find<QLabel>("VAL_PWM2").palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(p.find<QLabel>("Val_STOP").palette().color(QPalette::WindowText), QColor(128, 0, 0));
+    EXPECT_EQ(p.find<QLabel>("Label9").palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_TRUE(p.find<QLabel>("Label9").font().bold());
+
+    EXPECT_TRUE(p.find<QRadioButton>("SEQ1").isChecked());
+    EXPECT_TRUE(p.find<QRadioButton>("KRL7741B").isChecked());
+    EXPECT_EQ(p.find<QRadioButton>("KRL7741B").text(), "KRL7741B / KRL7741T: I2C = $70");
+    EXPECT_EQ(p.find<QRadioButton>("KRL7741C").text(), "KRL7741C : I2C = $72");
+    EXPECT_FALSE(p.find<QCheckBox>("RUN_SEQ").isChecked());
+    EXPECT_EQ(p.find<QCheckBox>("RUN_SEQ").text(), "Run Sequence");
+    EXPECT_TRUE(p.portw().isEmpty());
+    EXPECT_EQ(toolkit::Tag(p.find<QTextEdit>("PORTW")), 0);
+
+    for (const char* name : {"TimerSEQA", "TimerSEQB", "TimerSEQC"}) {
+        auto& t = p.find<toolkit::Timer>(name);
+        EXPECT_FALSE(t.Enabled()) << name;
+        EXPECT_EQ(t.Interval(), std::chrono::milliseconds(50)) << name;
+        EXPECT_EQ(toolkit::Tag(t), 0) << name;
+    }
+    EXPECT_TRUE(p.find<toolkit::Timer>("Timer1").Enabled());
+    EXPECT_EQ(p.find<toolkit::Timer>("Timer1").Interval(), std::chrono::milliseconds(1000));
+    EXPECT_TRUE(p.bridge.written().empty()) << "nothing is sent at start-up";
+}
+
+TEST(Window, StatusBarsHaveFivePanelsWithTheLastOneStretching)
+{
+    Panel p;
+    for (const char* name : {"StatusBar1", "StatusBar2"}) {
+        auto& bar = p.find<toolkit::StatusBar>(name);
+        ASSERT_EQ(bar.PanelCount(), 5);
+        const int lefts[] = {0, 150, 250, 350, 450};
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(bar.Panel(i).x(), lefts[i]) << name << i;
+            EXPECT_EQ(bar.Panel(i).alignment(), Qt::AlignCenter);
+        }
+        EXPECT_EQ(bar.Panel(3).width(), 100);
+        EXPECT_EQ(bar.Panel(4).width(), 654 - 450);
+    }
+    EXPECT_EQ(p.panel("StatusBar1", 4), "ZK-May 2009");
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(p.panel("StatusBar1", i).isEmpty() || i == 3);
+}
+
+TEST(Window, TabWalksTheGroupsWithEachRadioGroupOneStop)
+{
+    Panel p;
+    QApplication::setActiveWindow(p.form.get());
+    p.find<QRadioButton>("SEQ1").setFocus();
+    const char* expected[] = {"RUN_SEQ", "TSEQA", "TSEQB", "TSEQC", "ILEDslider", "LED1slider",
+                              "LED2slider", "LED3slider", "ILED_UP", "ILED_DWN", "GD_START",
+                              "PORTW", "KRL7741B", "SEQ1"};
+    for (const char* name : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(QApplication::focusWidget());
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), QString::fromLatin1(name));
+    }
+    // Entered at the selected button.
+    p.find<QRadioButton>("KRL7741C").click();
+    p.find<QRadioButton>("SEQ1").setFocus();
+    for (int i = 0; i < 13; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "KRL7741C");
+}
+
+TEST(Window, StartsDisconnectedWithoutABridge)
+{
+    Panel p(false);
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = Disconnected ");
+    EXPECT_EQ(p.panel("StatusBar2", 1), "VID=$0000");
+    EXPECT_EQ(p.panel("StatusBar2", 2), "PID=$0000");
+    EXPECT_EQ(p.panel("StatusBar2", 3), "");
+    EXPECT_EQ(p.panel("StatusBar1", 3), "");
+}
+
+TEST(Window, StartsOpenWithTheBridgeAlreadyShownBeforeTheWindowIs)
+{
+    VirtualBridge bridge;
+    bridge.plug(VirtualBridge::evaluationBoard());
+    app::TForm1 form(bridge);  // not shown yet
+    auto& bar2 = *form.findChild<toolkit::StatusBar*>("StatusBar2");
+    auto& bar1 = *form.findChild<toolkit::StatusBar*>("StatusBar1");
+    EXPECT_EQ(bar2.Text(0), "USB = OPEN ");
+    EXPECT_EQ(bar2.Text(1), "VID=$6017");
+    EXPECT_EQ(bar2.Text(2), "PID=$0200");
+    EXPECT_EQ(bar2.Text(3), "HID =EVB-0001");
+    EXPECT_EQ(bar1.Text(3), "KRL7741 Evaluation Board");
+    EXPECT_EQ(bridge.openHandles(), 1);
+}
+
+TEST(Window, FollowsTheBridgeAsItIsUnpluggedAndPluggedAgain)
+{
+    Panel p;
+    p.bridge.plug(keyboardAt("kbd"));  // an unrelated device changes nothing
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
+    EXPECT_EQ(p.bridge.openHandles(), 1);
+
+    p.bridge.unplug(kBoard);
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = Disconnected ");
+    EXPECT_EQ(p.panel("StatusBar2", 1), "VID=$0000");
+    EXPECT_EQ(p.panel("StatusBar2", 2), "PID=$0000");
+    EXPECT_EQ(p.panel("StatusBar2", 3), "HID =EVB-0001") << "kept";
+    EXPECT_EQ(p.panel("StatusBar1", 3), "KRL7741 Evaluation Board") << "kept";
+    EXPECT_EQ(p.bridge.openHandles(), 0);
+
+    auto other = bridgeAt("usb-2");
+    other.serial = u"SN42";
+    p.bridge.plug(other);
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
+    EXPECT_EQ(p.panel("StatusBar2", 1), "VID=$6017");
+    EXPECT_EQ(p.panel("StatusBar2", 3), "HID =SN42");
+    EXPECT_EQ(p.bridge.openHandles(), 1);
+}
+
+TEST(Window, TwoBridgesShowTheFirst)
+{
+    VirtualBridge bridge;
+    bridge.setRealTime(false);
+    auto first = bridgeAt("a");
+    first.serial = u"FIRST";
+    auto second = bridgeAt("b");
+    second.serial = u"SECOND";
+    bridge.plug(first);
+    bridge.plug(second);
+    app::TForm1 form(bridge);
+    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->Text(3), "HID =FIRST");
+    EXPECT_EQ(bridge.openHandles(), 1);
+}
+
+TEST(Window, AnUnreadableSerialKeepsTheEarlierText)
+{
+    Panel p;
+    p.bridge.unplug(kBoard);
+    auto mute = VirtualBridge::evaluationBoard();
+    mute.serial.reset();
+    mute.product.reset();
+    p.bridge.plug(mute);
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
+    EXPECT_EQ(p.panel("StatusBar2", 3), "HID =EVB-0001");
+    EXPECT_EQ(p.panel("StatusBar1", 3), "KRL7741 Evaluation Board");
+}
+
+TEST(Window, ABridgeThatMayNotBeOpenedSaysWhyInATooltip)
+{
+    VirtualBridge bridge;
+    auto locked = VirtualBridge::evaluationBoard();
+    locked.openError = "Permission denied";
+    locked.openDeniedPermission = true;
+    bridge.plug(locked);
+    app::TForm1 form(bridge);
+    auto& bar2 = *form.findChild<toolkit::StatusBar*>("StatusBar2");
+    EXPECT_EQ(bar2.Text(0), "USB = Disconnected ");
+    EXPECT_EQ(bar2.Text(1), "VID=$0000");
+    EXPECT_TRUE(bar2.Panel(0).toolTip().contains("70-krl7741-bridge.rules"));
+    EXPECT_TRUE(bar2.Panel(0).toolTip().contains("Permission denied"));
+    EXPECT_EQ(bridge.openHandles(), 0);
+
+    bridge.setOpenFailure(locked.path, {}, false);  // the rule is installed, the bridge replugged
+    bridge.plug(VirtualBridge::evaluationBoard());
+    EXPECT_EQ(bar2.Text(0), "USB = OPEN ");
+    EXPECT_TRUE(bar2.Panel(0).toolTip().isEmpty());
+}
+
+TEST(Window, DisabledMenuEntriesDoNothingAndExitCloses)
+{
+    Panel p;
+    auto& file = p.find<QMenu>("File1");
+    EXPECT_EQ(file.title(), "File");
+    QStringList captions;
+    for (QAction* a : file.actions())
+        captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(captions, QStringList({"Open ...", "Save", "Save as ...", "-", "Exit"}));
+    for (const char* name : {"Open1", "Save1", "Saveas1"}) {
+        auto& entry = p.find<QAction>(name);
+        EXPECT_FALSE(entry.isEnabled()) << name;
+        entry.trigger();
+    }
+    EXPECT_TRUE(p.form->isVisible());
+    EXPECT_TRUE(p.bridge.written().empty());
+
+    p.find<QAction>("Exit1").trigger();
+    EXPECT_FALSE(p.form->isVisible());
+}
+
+TEST(Window, TheClockTicksInTheLocalesOwnWay)
+{
+    QDateTime now(QDate(2026, 12, 8), QTime(14, 5, 9));
+    app::Environment env;
+    env.now = [&] { return now; };
+    QLocale locale(QLocale::English, QLocale::UnitedStates);
+    env.locale = [&] { return locale; };
+    Panel p(true, env);
+    EXPECT_TRUE(p.panel("StatusBar2", 4).isEmpty()) << "empty until the first tick";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !p.panel("StatusBar2", 4).isEmpty(); }, 5000));
+    EXPECT_EQ(p.panel("StatusBar2", 4), "12/8/26 2:05:09 PM");
+
+    locale = QLocale(QLocale::German, QLocale::Germany);
+    p.form->Timer1Timer();
+    EXPECT_EQ(p.panel("StatusBar2", 4), "08.12.26 14:05:09");
+
+    now.setTime(QTime(7, 0, 0));
+    p.form->Timer1Timer();
+    EXPECT_EQ(p.panel("StatusBar2", 4), "08.12.26 07:00:00");
+
+    locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    p.form->Timer1Timer();
+    EXPECT_EQ(p.panel("StatusBar2", 4), "12/8/26 7:00:00 AM");
+
+    now.setTime(QTime(0, 0, 0));
+    p.form->Timer1Timer();
+    EXPECT_EQ(p.panel("StatusBar2", 4), "12/8/26") << "the date alone at midnight";
+}
+
+namespace {
+
+// A host whose device list fails on demand, as a broken platform call would.
+class FailingHost final : public bridge::HIDapi {
+public:
+    VirtualBridge inner;
+    bool fail = false;
+    std::vector<bridge::HidInterface> interfaces() override
+    {
+        if (fail)
+            throw std::runtime_error("The device list cannot be read.");
+        return inner.interfaces();
+    }
+    bridge::OpenResult open(const std::string& path) override { return inner.open(path); }
+    std::shared_ptr<void> watch(QWidget& w, std::function<void()> f, std::string* why) override
+    {
+        return inner.watch(w, std::move(f), why);
+    }
+};
+
+}  // namespace
+
+TEST(Window, AnErrorInAHandlerIsShownAndTheProgramGoesOn)
+{
+    FailingHost host;
+    app::TForm1 form(host);
+    form.show();
+    host.fail = true;
+
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        buttons = static_cast<int>(box->standardButtons());
+        box->button(QMessageBox::Ok)->click();
+    });
+    host.inner.plug(VirtualBridge::evaluationBoard());  // the notice runs the failing scan
+
+    const auto* application = qobject_cast<app::Application*>(QApplication::instance());
+    ASSERT_TRUE(application);
+    EXPECT_EQ(title, application->title());
+    EXPECT_EQ(text, "The device list cannot be read.");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(buttons, static_cast<int>(QMessageBox::Ok));
+
+    // The program goes on: the clock still ticks, the next notice scans.
+    EXPECT_TRUE(form.findChild<toolkit::Timer*>("Timer1")->Enabled());
+    host.fail = false;
+    host.inner.plug(virtualboard::VirtualInterface(testing_support::keyboardAt("kbd")));
+    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->Text(0), "USB = OPEN ");
+}
+
+TEST(ApplicationTitle, IsTheFileNameUpToItsFirstDotWithTheRestInLowerCase)
+{
+    EXPECT_EQ(app::applicationTitle("C:/Tools/KRL7741AT.exe"), "Krl7741at");
+    EXPECT_EQ(app::applicationTitle("/usr/bin/KRL7741AT"), "Krl7741at");
+    EXPECT_EQ(app::applicationTitle("/opt/panel/my.tool.v2.exe"), "my");
+    EXPECT_EQ(app::applicationTitle("/x/krl-Panel"), "krl-panel");
+}
