@@ -3,34 +3,40 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QMessageBox>
+#include <QProxyStyle>
 
 #include <exception>
 
 namespace app {
 namespace {
 
-constexpr const char* kWineSansSerif = "/usr/share/wine/fonts/ms_sans_serif.ttf";
 constexpr int kPanelPointSize = 8;
+
+// Accelerator underlines appear only while Alt is held, as on the desktop the
+// panel comes from; captions such as "ILED & & PWM Set Up" rely on it.
+class PanelStyle final : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override
+    {
+        if (hint == SH_UnderlineShortcut)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
 
 }  // namespace
 
 QString applicationTitle(const QString& programPath)
 {
-    const QString name = QFileInfo(programPath).fileName();
-    const QString stem = name.left(name.indexOf(QLatin1Char('.')) < 0 ? name.size()
-                                                                        : name.indexOf(QLatin1Char('.')));
-    if (stem.isEmpty())
-        return stem;
+    const QString stem = QFileInfo(programPath).fileName().section(QLatin1Char('.'), 0, 0);
     return stem.left(1) + stem.mid(1).toLower();
 }
 
 QFont panelFont()
 {
-    static const bool loaded = QFileInfo::exists(QString::fromLatin1(kWineSansSerif))
-        && QFontDatabase::addApplicationFont(QString::fromLatin1(kWineSansSerif)) >= 0;
-    Q_UNUSED(loaded);
-    for (const char* family : {"MS Sans Serif", "Tahoma", "Liberation Sans", "DejaVu Sans"}) {
-        if (QFontDatabase::hasFamily(QString::fromLatin1(family)))
+    for (const char* family : {"MS Sans Serif", "Liberation Sans", "DejaVu Sans"}) {
+        if (QFontDatabase::isSmoothlyScalable(QString::fromLatin1(family)))
             return QFont(QString::fromLatin1(family), kPanelPointSize);
     }
     return QFont(QString(), kPanelPointSize);
@@ -40,6 +46,7 @@ Application::Application(int& argc, char** argv)
     : QApplication(argc, argv), title_(applicationTitle(QApplication::applicationFilePath()))
 {
     setFont(panelFont());
+    setStyle(new PanelStyle);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event)

@@ -10,8 +10,9 @@ namespace app {
 // first in lower case ("KRL7741AT.exe" gives "Krl7741at").
 QString applicationTitle(const QString& programPath);
 
-// The panel's font: "MS Sans Serif" at 8 points where it can be had (the
-// bitmap face that ships with Debian's fonts-wine), else a close sans serif.
+// The panel's font: 8 points of "MS Sans Serif" where it is installed as a
+// scalable face, else Liberation Sans (Debian's fonts-liberation), whose
+// widths and true bold keep every caption within its place.
 QFont panelFont();
 
 class Application final : public QApplication {

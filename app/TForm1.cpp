@@ -374,6 +374,7 @@ void TForm1::applySetup(driver::Setup control, const toolkit::TrackBar& slider, 
 {
     const driver::SetupCommand command = driver::setupCommand(control, slider.value(), decimalSeparator_);
     value.setText(command.value);
+    value.resize(value.sizeHint().width(), value.height());  // labels grow with their text
     PORTW->setPlainText(command.description);
     WriteDriverCommand(command.byte, command.byte);
 }

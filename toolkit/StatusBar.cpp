@@ -16,6 +16,15 @@ StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent)
     place();
 }
 
+void StatusBar::SetText(int index, const QString& text)
+{
+    QLabel& panel = Panel(index);
+    panel.setText(text);
+    const int room = panel.contentsRect().width() - 2 * panel.margin();
+    const bool fits = panel.fontMetrics().horizontalAdvance(text) <= room;
+    panel.setAlignment(fits ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+}
+
 void StatusBar::resizeEvent(QResizeEvent*) { place(); }
 
 void StatusBar::place()

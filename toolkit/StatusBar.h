@@ -19,7 +19,8 @@ public:
     int PanelCount() const { return static_cast<int>(panels_.size()); }
     QLabel& Panel(int index) { return *panels_.at(static_cast<std::size_t>(index)); }
     QString Text(int index) const { return panels_.at(static_cast<std::size_t>(index))->text(); }
-    void SetText(int index, const QString& text) { Panel(index).setText(text); }
+    // Centred when it fits; otherwise its start is shown.
+    void SetText(int index, const QString& text);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

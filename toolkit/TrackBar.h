@@ -1,9 +1,12 @@
 #pragma once
 // A horizontal track bar that notifies as the platform's track bar does: one
 // Change() for every scroll notification the operator causes, after the new
-// position is in place, whether or not the position changed.
+// position is in place, whether or not the position changed. A position set
+// by the program notifies only when it really moves the bar.
 
+#include <QPoint>
 #include <QSlider>
+#include <QTimer>
 
 namespace toolkit {
 
@@ -14,6 +17,34 @@ public:
 
 signals:
     void Change();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    enum class Tracking { None, Thumb, Channel };
+
+    QRect HandleRect() const;
+    int ValueAtHandleLeft(int x) const;
+    // Puts v in place without the program-change notification, then notifies.
+    void Scroll(int v);
+    bool ChannelReachedPointer() const;
+    void OnPageRepeat();
+    void CancelTracking();
+
+    Tracking tracking_ = Tracking::None;
+    int grabOffset_ = 0;      // pointer x minus handle left while dragging
+    int pageDirection_ = 0;   // +1 or -1 while paging along the channel
+    QPoint pointer_;          // last pointer position while paging
+    QTimer pageRepeat_;
+    bool scrolling_ = false;
 };
 
 }  // namespace toolkit
