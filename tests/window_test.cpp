@@ -139,7 +139,7 @@ TEST(Window, StatusBarsHaveFivePanelsWithTheLastOneStretching)
         const int lefts[] = {0, 150, 250, 350, 450};
         for (int i = 0; i < 5; ++i) {
             EXPECT_EQ(bar.Panel(i).x(), lefts[i]) << name << i;
-            EXPECT_EQ(bar.Panel(i).alignment(), Qt::AlignCenter);
+            EXPECT_EQ(bar.Panel(i).alignment(), Qt::AlignCenter) << name << i;
         }
         EXPECT_EQ(bar.Panel(3).width(), 100);
         EXPECT_EQ(bar.Panel(4).width(), 654 - 450);

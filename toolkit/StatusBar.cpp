@@ -16,13 +16,22 @@ StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent)
     place();
 }
 
+namespace {
+
+void align(QLabel& panel)
+{
+    const int room = panel.contentsRect().width() - 2 * panel.margin();
+    const bool fits = panel.fontMetrics().horizontalAdvance(panel.text()) <= room;
+    panel.setAlignment(fits ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+}  // namespace
+
 void StatusBar::SetText(int index, const QString& text)
 {
     QLabel& panel = Panel(index);
     panel.setText(text);
-    const int room = panel.contentsRect().width() - 2 * panel.margin();
-    const bool fits = panel.fontMetrics().horizontalAdvance(text) <= room;
-    panel.setAlignment(fits ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+    align(panel);
 }
 
 void StatusBar::resizeEvent(QResizeEvent*) { place(); }
@@ -34,6 +43,7 @@ void StatusBar::place()
         const bool last = i + 1 == panels_.size();
         const int width = last ? std::max(0, this->width() - left) : widths_[i];
         panels_[i]->setGeometry(left, 0, width, height());
+        align(*panels_[i]);
         left += width;
     }
 }
