@@ -128,7 +128,7 @@ void VirtualBridge::plug(const VirtualInterface& interface)
     raiseNotice();
 }
 
-void VirtualBridge::unplug(const std::string& path)
+void VirtualBridge::unplug(const std::string& path, bool notice)
 {
     const auto it = std::find_if(slots_.begin(), slots_.end(),
                                  [&](const auto& slot) { return slot->info.path == path; });
@@ -137,7 +137,8 @@ void VirtualBridge::unplug(const std::string& path)
     (*it)->plugged = false;
     slots_.erase(it);
     emit plugChanged(path, false);
-    raiseNotice();
+    if (notice)
+        raiseNotice();
 }
 
 bool VirtualBridge::isPlugged(const std::string& path) const

@@ -77,7 +77,9 @@ public:
 
     // The world around the host. plug() and unplug() raise a device notice.
     void plug(const VirtualInterface& interface);
-    void unplug(const std::string& path);
+    // With notice false the interface vanishes without a device notice, as
+    // when the platform's notice is lost.
+    void unplug(const std::string& path, bool notice = true);
     bool isPlugged(const std::string& path) const;
     void setStrings(const std::string& path, std::optional<std::u16string> product,
                     std::optional<std::u16string> serial);

@@ -2,7 +2,10 @@
 
 #include "StatusBar.h"
 
+#include <QSlider>
 #include <QString>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 namespace testing_support {
 
@@ -41,6 +44,36 @@ std::vector<int> commands(const virtualboard::VirtualBridge& bridge)
     for (const auto& report : bridge.written())
         bytes.push_back(report.size() > 2 ? report[2] : -1);
     return bytes;
+}
+
+namespace {
+
+// Exposes the style option a slider paints with.
+class SliderProbe : public QSlider {
+public:
+    using QSlider::initStyleOption;
+};
+
+}  // namespace
+
+void dragTo(QWidget& trackBar, int value)
+{
+    auto& slider = static_cast<SliderProbe&>(static_cast<QSlider&>(trackBar));
+    QStyleOptionSlider opt;
+    slider.initStyleOption(&opt);
+    const QStyle* style = slider.style();
+    const QRect groove = style->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, &slider);
+    const QRect handle = style->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, &slider);
+    const int span = groove.width() - handle.width();
+    const int left = groove.x()
+        + QStyle::sliderPositionFromValue(slider.minimum(), slider.maximum(), value, span);
+    const QPoint from = handle.center();
+    const QPoint to(left + handle.width() / 2, from.y());
+    QTest::mousePress(&slider, Qt::LeftButton, {}, from);
+    const int steps = 6;
+    for (int i = 1; i <= steps; ++i)
+        QTest::mouseMove(&slider, from + (to - from) * i / steps);
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, to);
 }
 
 Panel::Panel(bool plugged, app::Environment environment)

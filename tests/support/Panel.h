@@ -31,6 +31,9 @@ std::string hex(const virtualboard::Report& report);
 // The command bytes (byte 2) of every report written, in order.
 std::vector<int> commands(const virtualboard::VirtualBridge& bridge);
 
+// Drags the track bar's handle to `value` with the mouse, as a person would.
+void dragTo(QWidget& trackBar, int value);
+
 struct Panel {
     explicit Panel(bool plugged = true, app::Environment environment = {});
     ~Panel();
