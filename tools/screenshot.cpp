@@ -1,9 +1,11 @@
 // Takes screenshots of the panel on the virtual evaluation board while a
 // "SEQ#3" ramp plays, on a real X server (run it under Xvfb):
 //   screenshot OUTPUT_DIR
-// writes panel.png (the panel window) and screen.png (the whole screen).
+// writes panel.png, board.png (the virtual evaluation board), side-by-side.png
+// (both windows) and screen.png (the whole screen).
 
 #include "Application.h"
+#include "BoardWindow.h"
 #include "TForm1.h"
 #include "TrackBar.h"
 #include "VirtualBridge.h"
@@ -11,10 +13,12 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -29,6 +33,19 @@ bool save(const QPixmap& picture, const QString& path)
     return true;
 }
 
+// Both windows on a plain desktop-grey background, tops level.
+QPixmap sideBySide(const QPixmap& left, const QPixmap& right)
+{
+    constexpr int margin = 12;
+    QPixmap canvas(left.width() + right.width() + 3 * margin,
+                   std::max(left.height(), right.height()) + 2 * margin);
+    canvas.fill(QColor(0x5A, 0x6E, 0x7F));
+    QPainter painter(&canvas);
+    painter.drawPixmap(margin, margin, left);
+    painter.drawPixmap(2 * margin + left.width(), margin, right);
+    return canvas;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -37,11 +54,14 @@ int main(int argc, char** argv)
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
 
     virtualboard::VirtualBridge board;
+    virtualboard::BoardWindow boardWindow(board);
     board.plug(virtualboard::VirtualBridge::evaluationBoard());
     app::TForm1 form(board);
     form.move(16, 16);
     form.show();
-    if (!QTest::qWaitForWindowExposed(&form))
+    boardWindow.move(form.frameGeometry().right() + 9, 16);
+    boardWindow.show();
+    if (!QTest::qWaitForWindowExposed(&form) || !QTest::qWaitForWindowExposed(&boardWindow))
         return 1;
 
     // Set up the chip as an operator would, then play "SEQ#3".
@@ -56,9 +76,12 @@ int main(int argc, char** argv)
     QTest::qWait(900);
 
     QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect frame = form.frameGeometry();
-    const bool ok = save(screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()),
-                         out.filePath(QStringLiteral("panel.png")))
+    auto grab = [screen](const QRect& r) { return screen->grabWindow(0, r.x(), r.y(), r.width(), r.height()); };
+    const QRect panel = form.frameGeometry();
+    const QRect boardFrame = boardWindow.frameGeometry();
+    const bool ok = save(grab(panel), out.filePath(QStringLiteral("panel.png")))
+        && save(grab(boardFrame), out.filePath(QStringLiteral("board.png")))
+        && save(sideBySide(grab(panel), grab(boardFrame)), out.filePath(QStringLiteral("side-by-side.png")))
         && save(screen->grabWindow(0), out.filePath(QStringLiteral("screen.png")));
     return ok ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "BoardWindow.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFontDatabase>
@@ -23,7 +24,7 @@ constexpr int kLampDiameter = 40;
 constexpr QSize kWindowSize{480, 420};
 
 const QColor kLampColour(255, 176, 0);  // the evaluation board's amber LEDs
-const QColor kUnlitGlass(72, 72, 72);
+const QColor kUnlitGlass(56, 56, 56);
 const QColor kUnlitOutline(128, 128, 128);
 
 QColor mix(const QColor& from, const QColor& to, double t)
@@ -178,6 +179,8 @@ void BoardWindow::buildLayout()
     registerGrid->setVerticalSpacing(2);
     auto reg = [&](const char* name, int row, int column) {
         auto* label = named(new QLabel(registers), name);
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(
+            registerText(QStringLiteral("Peak current"), kRegisterFull)));
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         registerGrid->addWidget(label, row, column);
         return label;
@@ -190,27 +193,30 @@ void BoardWindow::buildLayout()
     regPwm_[1] = reg("RegPwm2", 1, 1);
     regPwm_[2] = reg("RegPwm3", 2, 1);
 
-    // Switches
+    // Switches: the cable and the bridge on the left, the chip on the right.
     auto* switches = named(new QGroupBox(QStringLiteral("Switches"), this), "Switches");
-    auto* switchColumn = new QVBoxLayout(switches);
-    switchColumn->setSpacing(2);
+    auto* switchGrid = new QGridLayout(switches);
+    switchGrid->setVerticalSpacing(2);
     usbPlugged_ = named(new QCheckBox(QStringLiteral("USB plugged in"), switches), "UsbPlugged");
-    chipBT_ = named(new QRadioButton(QStringLiteral("KRL7741B/T at $70"), switches), "ChipBT");
-    chipC_ = named(new QRadioButton(QStringLiteral("KRL7741C at $72"), switches), "ChipC");
-    noChip_ = named(new QRadioButton(QStringLiteral("No chip"), switches), "NoChip");
     silent_ = named(new QCheckBox(QStringLiteral("Bridge silent"), switches), "Silent");
     stringsReadable_ = named(new QCheckBox(QStringLiteral("Product and serial strings readable"), switches),
                              "StringsReadable");
     stringsReadable_->setChecked(true);
     stringsReadable_->setToolTip(QStringLiteral("The panel reads the strings when it opens the bridge: "
                                                 "unplug and plug in again to see a change."));
+    chipBT_ = named(new QRadioButton(QStringLiteral("KRL7741B/T at $70"), switches), "ChipBT");
+    chipC_ = named(new QRadioButton(QStringLiteral("KRL7741C at $72"), switches), "ChipC");
+    noChip_ = named(new QRadioButton(QStringLiteral("No chip"), switches), "NoChip");
     auto* chips = new QButtonGroup(this);
-    for (QRadioButton* b : {chipBT_, chipC_, noChip_})
+    int row = 0;
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{usbPlugged_, silent_, stringsReadable_})
+        switchGrid->addWidget(b, row++, 0);
+    row = 0;
+    for (QRadioButton* b : {chipBT_, chipC_, noChip_}) {
         chips->addButton(b);
-    for (QWidget* w : std::initializer_list<QWidget*>{usbPlugged_, chipBT_, chipC_, noChip_, silent_,
-                                                      stringsReadable_})
-        switchColumn->addWidget(w);
-    switchColumn->addStretch(1);
+        switchGrid->addWidget(b, row++, 1);
+    }
+    switchGrid->setColumnStretch(0, 1);
 
     // Trace
     auto* traceBox = named(new QGroupBox(QStringLiteral("Trace"), this), "TraceBox");
@@ -236,17 +242,17 @@ void BoardWindow::buildLayout()
     traceColumn->addWidget(trace_, 1);
     traceColumn->addLayout(countRow);
 
-    // LEDs and registers on the left, the switches beside them, the trace below.
+    // The lamps and the registers side by side, the switches below them, the
+    // trace at the bottom taking whatever height is left. The layout keeps
+    // the window from shrinking below what its texts need.
     auto* grid = new QGridLayout(this);
     grid->addWidget(leds, 0, 0);
-    grid->addWidget(registers, 1, 0);
-    grid->addWidget(switches, 0, 1, 2, 1);
+    grid->addWidget(registers, 0, 1);
+    grid->addWidget(switches, 1, 0, 1, 2);
     grid->addWidget(traceBox, 2, 0, 1, 2);
     grid->setRowStretch(2, 1);
-    grid->setColumnStretch(0, 1);
-
-    setMinimumSize(grid->minimumSize());
-    resize(kWindowSize.expandedTo(minimumSize()));
+    grid->setColumnStretch(1, 1);
+    resize(kWindowSize);
 }
 
 VirtualInterface BoardWindow::boardInterface() const
