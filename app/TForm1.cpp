@@ -78,8 +78,8 @@ TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
     std::string whyNot;
     deviceWatch_ = host.watch(*this, [this] { RequestBridgeScan(); }, &whyNot);
     if (!deviceWatch_)
-        StatusBar2->Panel(0).setToolTip(QString::fromStdString(
-            "Plugging and unplugging cannot be followed here: " + whyNot));
+        noticeProblem_ = QStringLiteral("Plugging and unplugging cannot be followed here: %1.")
+                             .arg(QString::fromStdString(whyNot));
     FormCreate();
 }
 
@@ -313,7 +313,7 @@ void TForm1::showDisconnected()
 void TForm1::ScanForBridge()
 {
     const bridge::ScanResult scan = link_.ScanForBridge();
-    QLabel& state = StatusBar2->Panel(0);
+    QString why;
     switch (scan.state) {
     case bridge::ScanResult::State::Opened:
         StatusBar2->SetText(0, texts::kUsbOpen);
@@ -323,25 +323,24 @@ void TForm1::ScanForBridge()
             StatusBar1->SetText(3, QString::fromStdU16String(*scan.product));
         if (scan.serial)
             StatusBar2->SetText(3, texts::kSerialPrefix + QString::fromStdU16String(*scan.serial));
-        state.setToolTip({});
         break;
     case bridge::ScanResult::State::StillOpen:
-        break;
+        return;
     case bridge::ScanResult::State::Disconnected:
         showDisconnected();
-        if (scan.openFailure.empty()) {
-            state.setToolTip({});
-        } else if (scan.permissionDenied) {
-            state.setToolTip(QStringLiteral(
-                "The bridge is plugged in, but this user may not open it (%1). "
-                "Install the udev rule %2 (see the README) and plug the bridge in again.")
-                                 .arg(QString::fromStdString(scan.openFailure), texts::kUdevRule));
-        } else {
-            state.setToolTip(QStringLiteral("The bridge is plugged in, but cannot be opened: %1")
-                                 .arg(QString::fromStdString(scan.openFailure)));
+        if (scan.permissionDenied) {
+            why = QStringLiteral("The bridge is plugged in, but this user may not open it (%1). "
+                                 "Install the udev rule %2 (see the README) and plug the bridge in again.")
+                      .arg(QString::fromStdString(scan.openFailure), texts::kUdevRule);
+        } else if (!scan.openFailure.empty()) {
+            why = QStringLiteral("The bridge is plugged in, but cannot be opened: %1")
+                      .arg(QString::fromStdString(scan.openFailure));
         }
         break;
     }
+    if (!noticeProblem_.isEmpty())
+        why += (why.isEmpty() ? QString() : QStringLiteral("\n")) + noticeProblem_;
+    StatusBar2->Panel(0).setToolTip(why);
 }
 
 void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)

@@ -82,6 +82,7 @@ private:
     Environment env_;
     bridge::BridgeLink link_;
     std::shared_ptr<void> deviceWatch_;
+    QString noticeProblem_;  // why plugging and unplugging cannot be followed, if so
     QChar decimalSeparator_ = QLatin1Char('.');
 
     QWidget* client_ = nullptr;

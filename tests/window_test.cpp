@@ -331,6 +331,7 @@ class FailingHost final : public bridge::HIDapi {
 public:
     VirtualBridge inner;
     bool fail = false;
+    bool notices = true;
     std::vector<bridge::HidInterface> interfaces() override
     {
         if (fail)
@@ -340,6 +341,10 @@ public:
     bridge::OpenResult open(const std::string& path) override { return inner.open(path); }
     std::shared_ptr<void> watch(QWidget& w, std::function<void()> f, std::string* why) override
     {
+        if (!notices) {
+            *why = "no device events on this machine";
+            return nullptr;
+        }
         return inner.watch(w, std::move(f), why);
     }
 };
@@ -379,6 +384,23 @@ TEST(Window, AnErrorInAHandlerIsShownAndTheProgramGoesOn)
     host.fail = false;
     host.inner.plug(virtualboard::VirtualInterface(testing_support::keyboardAt("kbd")));
     EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->Text(0), "USB = OPEN ");
+}
+
+TEST(Window, SaysSoWhenPluggingCannotBeFollowed)
+{
+    FailingHost host;
+    host.notices = false;
+    app::TForm1 form(host);
+    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->Panel(0);
+    EXPECT_EQ(state.text(), "USB = Disconnected ");
+    EXPECT_EQ(state.toolTip(),
+              "Plugging and unplugging cannot be followed here: no device events on this machine.");
+
+    host.inner.plug(VirtualBridge::evaluationBoard());  // no notice reaches the window
+    EXPECT_EQ(state.text(), "USB = Disconnected ");
+    form.RequestBridgeScan();
+    EXPECT_EQ(state.text(), "USB = OPEN ");
+    EXPECT_TRUE(state.toolTip().startsWith("Plugging and unplugging cannot be followed"));
 }
 
 TEST(ApplicationTitle, IsTheFileNameUpToItsFirstDotWithTheRestInLowerCase)

@@ -104,7 +104,8 @@ std::shared_ptr<void> VirtualBridge::watch(QWidget&, std::function<void()> onCha
     const int id = nextWatcher_++;
     watchers_[id] = std::move(onChange);
     std::weak_ptr<bool> alive = alive_;
-    return std::shared_ptr<void>(nullptr, [this, id, alive](void*) {
+    return std::shared_ptr<void>(new char{}, [this, id, alive](void* token) {
+        delete static_cast<char*>(token);
         if (!alive.expired())
             watchers_.erase(id);
     });
