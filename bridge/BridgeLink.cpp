@@ -34,15 +34,21 @@ void BridgeLink::release()
 ScanResult BridgeLink::ScanForBridge()
 {
     ScanResult result;
-    for (const HidInterface& candidate : host_.interfaces()) {
+    const std::vector<HidInterface> present = host_.interfaces();
+    const bool stays = connected_ && std::any_of(present.begin(), present.end(), [this](const HidInterface& i) {
+        return isBridge(i) && i.path == bridgePath_;
+    });
+    if (stays) {
+        result.state = ScanResult::State::StillOpen;
+        return result;
+    }
+
+    // The bridge has gone, or none was open: let go of the old handle before
+    // opening a new one. The first bridge in listing order that opens wins.
+    release();
+    for (const HidInterface& candidate : present) {
         if (!isBridge(candidate))
             continue;
-        if (connected_ && candidate.path == bridgePath_) {
-            result.state = ScanResult::State::StillOpen;
-            return result;
-        }
-        // A bridge new to the panel: let go of the old one before opening it.
-        release();
         OpenResult opened = host_.open(candidate.path);
         if (!opened.device) {
             if (result.openFailure.empty()) {
@@ -62,7 +68,6 @@ ScanResult BridgeLink::ScanForBridge()
         result.serial = clipped(BridgeHandle->serialString());
         return result;
     }
-    release();
     result.state = ScanResult::State::Disconnected;
     return result;
 }

@@ -83,6 +83,17 @@ TEST_F(BridgeLinkTest, FirstBridgeInListingOrderWins)
     EXPECT_EQ(host.openHandles(), 1);
 }
 
+TEST_F(BridgeLinkTest, AnOpenBridgeIsKeptWhileAnEarlierOneCannotBeOpened)
+{
+    host.plug(bridgeAt("b1"));
+    host.setOpenFailure("b1", "Permission denied", true);
+    host.plug(bridgeAt("b2"));
+    ASSERT_EQ(link.ScanForBridge().state, State::Opened);
+    host.plug(keyboardAt("kbd"));
+    EXPECT_EQ(link.ScanForBridge().state, State::StillOpen);
+    EXPECT_EQ(host.openHandles(), 1);
+}
+
 TEST_F(BridgeLinkTest, UnreadableStringsDoNotStopTheOpen)
 {
     auto board = bridgeAt("b1");
