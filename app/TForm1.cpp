@@ -14,7 +14,6 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QTextEdit>
-#include <QVBoxLayout>
 
 #include <chrono>
 
@@ -237,13 +236,13 @@ void TForm1::buildLayout()
 
 void TForm1::setTabOrder()
 {
-    const QWidget* chain[] = {SEQ1, SEQ2, SEQ3, RUN_SEQ, TSEQA, TSEQB, TSEQC,
+    QWidget* const chain[] = {SEQ1, SEQ2, SEQ3, RUN_SEQ, TSEQA, TSEQB, TSEQC,
                               ILEDslider, LED1slider, LED2slider, LED3slider,
                               ILED_UP, ILED_DWN, GD_START, PORTW, KRL7741B, KRL7741C};
     for (std::size_t i = 1; i < std::size(chain); ++i)
-        QWidget::setTabOrder(const_cast<QWidget*>(chain[i - 1]), const_cast<QWidget*>(chain[i]));
-    for (QWidget* w : {static_cast<QWidget*>(StatusBar1), static_cast<QWidget*>(StatusBar2)})
-        w->setFocusPolicy(Qt::NoFocus);
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+    StatusBar1->setFocusPolicy(Qt::NoFocus);
+    StatusBar2->setFocusPolicy(Qt::NoFocus);
 }
 
 // Handlers are bound only once every property is in place, so building the
