@@ -4,3 +4,5 @@ add_test(NAME Install.StagedUnderPrefix
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install_test.sh ${CMAKE_BINARY_DIR} prefix)
 add_test(NAME Install.StagedUnderDestdir
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install_test.sh ${CMAKE_BINARY_DIR} destdir)
+add_test(NAME Package.Debian COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(Package.Debian PROPERTIES TIMEOUT 600)
