@@ -1,0 +1,95 @@
+# Shared by scripts/check-windows and scripts/build-windows (sourced, not run).
+# Installs the mingw-w64 cross compiler and wine, and fetches and cross-builds
+# Debian's own sources of what the Windows program links with.
+#
+# Everything fetched or built lands under KRL_WINDOWS_CACHE, by default
+# ~/.cache/krl7741-windows, outside any build tree, so it is built once:
+#   src/      Debian source packages (apt-get source)
+#   mingw/    the cross-built libraries, installed as a prefix (bin, lib, include)
+
+win_cache=${KRL_WINDOWS_CACHE:-$HOME/.cache/krl7741-windows}
+win_prefix=$win_cache/mingw
+win_triple=x86_64-w64-mingw32
+win_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+win_toolchain=$win_repo/cmake/mingw-w64-x86_64.cmake
+win_apt=(apt-get -o DPkg::Lock::Timeout=600)
+
+if [[ $EUID -eq 0 ]]; then win_sudo=(); else win_sudo=(sudo); fi
+
+# Installs the Debian packages given, if any are missing.
+win_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  echo "Installing: ${missing[*]}"
+  "${win_sudo[@]}" "${win_apt[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive "${win_sudo[@]}" "${win_apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The compilers and wine. Wine is only needed to run what was built.
+win_toolchain_packages() {
+  win_packages cmake ninja-build pkg-config dpkg-dev \
+    g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 "$@"
+}
+
+# Unpacks the Debian source package $1 under $win_cache/src (once) and prints
+# its folder. Adds a deb-src entry for bookworm when apt has none.
+win_source() {
+  local package=$1 dir
+  mkdir -p "$win_cache/src"
+  dir=$(find "$win_cache/src" -maxdepth 1 -type d -name "$package-[0-9]*" | head -n1)
+  if [[ -z $dir ]]; then
+    if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm' \
+        'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
+        "${win_sudo[@]}" tee /etc/apt/sources.list.d/krl7741-deb-src.sources >/dev/null
+      "${win_sudo[@]}" "${win_apt[@]}" update -qq
+    fi
+    (cd "$win_cache/src" && "${win_apt[@]}" source -qq "$package" >/dev/null 2>&1) ||
+      { echo "apt-get source $package failed" >&2; return 1; }
+    dir=$(find "$win_cache/src" -maxdepth 1 -type d -name "$package-[0-9]*" | head -n1)
+  fi
+  echo "$dir"
+}
+
+# hidapi's Windows backend (windows/hid.c) from Debian's hidapi source, built
+# with its own CMake and installed into $win_prefix (hidapi.dll, hidapi.pc).
+win_hidapi() {
+  [[ -f $win_prefix/lib/pkgconfig/hidapi.pc ]] && return 0
+  local src
+  src=$(win_source hidapi)
+  rm -rf "$win_cache/build/hidapi"
+  cmake -S "$src" -B "$win_cache/build/hidapi" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DHIDAPI_BUILD_HIDTEST=OFF >/dev/null
+  cmake --build "$win_cache/build/hidapi" >/dev/null
+  cmake --install "$win_cache/build/hidapi" >/dev/null
+}
+
+# GoogleTest for mingw, from the source Debian's libgtest-dev ships
+# (/usr/src/googletest), installed into $win_prefix as static libraries.
+win_gtest() {
+  [[ -f $win_prefix/lib/libgtest.a ]] && return 0
+  win_packages libgtest-dev
+  rm -rf "$win_cache/build/googletest"
+  cmake -S /usr/src/googletest -B "$win_cache/build/googletest" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON >/dev/null
+  cmake --build "$win_cache/build/googletest" >/dev/null
+  cmake --install "$win_cache/build/googletest" >/dev/null
+}
+
+# Runs a Windows program under wine64 in a throw-away prefix, without a display.
+win_run() {
+  local prefix status=0
+  prefix=$(mktemp -d)
+  # Debian's wine64 package keeps its programs out of PATH.
+  local PATH=$PATH:/usr/lib/wine
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
+    wine64 "$@" || status=$?
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+  return "$status"
+}
