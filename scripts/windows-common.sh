@@ -93,3 +93,34 @@ win_run() {
   rm -rf "$prefix"
   return "$status"
 }
+
+# Qt 6 (Core, Gui, Widgets, Test; the windows and offscreen platform plugins)
+# from Debian's qt6-base source, cross-built with the host's own Qt tools
+# (QT_HOST_PATH=/usr), installed into $win_prefix. Long: ~35 minutes on two
+# idle cores; runs at low priority. Configuration notes:
+# - Debian's source drops src/3rdparty/wintab (its licence forbids changes),
+#   which the windows plugin's tablet support includes: tablet events are off.
+# - DirectWrite is on by default, but its font engine is only compiled with
+#   Direct2D, which is not needed: both are off, so that the font database
+#   falls back to GDI consistently instead of failing to link.
+win_qt() {
+  [[ -f $win_prefix/lib/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake && -f $win_prefix/bin/Qt6Test.dll ]] && return 0
+  win_packages qt6-base-dev qt6-base-dev-tools
+  local src build=$win_cache/build/qtbase
+  src=$(win_source qt6-base)
+  nice -n 19 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_WITH_PCH=OFF \
+    -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_xml=OFF -DFEATURE_dbus=OFF \
+    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_opengl=OFF \
+    -DFEATURE_vulkan=OFF -DFEATURE_testlib=ON -DFEATURE_gui=ON -DFEATURE_widgets=ON \
+    -DFEATURE_tabletevent=OFF -DFEATURE_direct2d=OFF \
+    -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF -DFEATURE_jpeg=OFF \
+    -DFEATURE_zstd=OFF -DFEATURE_icu=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
+    -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_png=OFF \
+    -DFEATURE_system_doubleconversion=OFF >"$win_cache/qtbase-configure.log"
+  echo "Building Qt for Windows (log: $win_cache/qtbase-build.log) ..."
+  nice -n 19 cmake --build "$build" --parallel "${KRL_JOBS:-2}" >"$win_cache/qtbase-build.log"
+  cmake --install "$build" >/dev/null
+}
