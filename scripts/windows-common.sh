@@ -85,11 +85,16 @@ win_gtest() {
 win_run() {
   local prefix status=0
   prefix=$(mktemp -d)
-  # Debian's wine64 package keeps its programs out of PATH.
+  # Debian's wine64 package keeps its programs out of PATH. Without winebus
+  # no device of this machine shows up in wine, nor sends device notices.
+  # The prefix is set up before the program starts, so that no device it
+  # installs meanwhile reaches the program.
   local PATH=$PATH:/usr/lib/wine
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
-    wine64 "$@" || status=$?
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winebus.sys=d"
+  DISPLAY= wine64 wineboot -i >/dev/null 2>&1 && wineserver -w || true
+  DISPLAY= wine64 "$@" || status=$?
+  wineserver -k 2>/dev/null || true
+  unset WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
   rm -rf "$prefix"
   return "$status"
 }
