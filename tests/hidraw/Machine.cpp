@@ -514,7 +514,7 @@ int runAsUser(const std::string& filter, std::string& output)
         setenv("HOME", "/tmp", 1);
         setenv("LD_PRELOAD", shim.c_str(), 1);
         execl("/usr/bin/setpriv", "setpriv", reuid.c_str(), regid.c_str(), "--clear-groups",
-            "--inh-caps=-all", program.c_str(), filterArg.c_str(), "--gtest_also_run_disabled_tests",
+            "--inh-caps=-all", program.c_str(), filterArg.c_str(),
             static_cast<char*>(nullptr));
         _exit(127);
     }

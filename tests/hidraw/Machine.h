@@ -93,5 +93,7 @@ int runAsUser(const std::string& filter, std::string& output);
 
 // True in a program started by runAsUser().
 bool runningAsUser();
+// Registers the tests such a program runs (panel_test.cpp).
+void registerAsUserTests();
 
 } // namespace hidraw_sim

@@ -12,6 +12,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
+    if (hidraw_sim::runningAsUser())
+        hidraw_sim::registerAsUserTests();
     app::Application application(argc, argv);
     return RUN_ALL_TESTS();
 }
