@@ -202,6 +202,12 @@ const std::string& unavailable()
     return reason();
 }
 
+bool mustRun()
+{
+    const char* ci = std::getenv("CI");
+    return ci && *ci && std::strcmp(ci, "false") != 0 && std::strcmp(ci, "0") != 0;
+}
+
 bool runningAsUser()
 {
     return std::getenv(kUserVariable) != nullptr;
