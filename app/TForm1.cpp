@@ -323,9 +323,10 @@ void TForm1::showDisconnected()
     StatusBar2->SetText(2, texts::kPidPrefix + hex4(0));
 }
 
-void TForm1::ScanForBridge()
+void TForm1::ScanForBridge() { showScan(link_.ScanForBridge()); }
+
+void TForm1::showScan(const bridge::ScanResult& scan)
 {
-    const bridge::ScanResult scan = link_.ScanForBridge();
     QString why;
     switch (scan.state) {
     case bridge::ScanResult::State::Opened:
@@ -378,8 +379,9 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
     case bridge::Outcome::Acknowledged:
         break;
     }
+    // The link has already looked again: a bridge back in place shows as open.
     if (reply.deviceLost)
-        showDisconnected();
+        showScan(reply.rescan);
 }
 
 void TForm1::applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value)

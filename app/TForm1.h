@@ -77,6 +77,7 @@ private:
     void setTabOrder();
     void applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value);
     void showDisconnected();
+    void showScan(const bridge::ScanResult& scan);
     void readDecimalSeparator();
 
     Environment env_;

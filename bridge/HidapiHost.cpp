@@ -2,6 +2,7 @@
 
 #include <hidapi/hidapi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
@@ -53,9 +54,20 @@ public:
         if (report.empty())
             return 0;
         // hidapi drops a zero report id from what it reads: put it back in front.
-        errno = 0;
-        const int n = hid_read_timeout(device_, report.data() + 1, report.size() - 1,
-                                       static_cast<int>(timeout.count()));
+        // A signal interrupting the wait does not end it: it goes on for the
+        // time that is left.
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int n = -1;
+        for (;;) {
+            errno = 0;
+            n = hid_read_timeout(device_, report.data() + 1, report.size() - 1,
+                                 static_cast<int>(timeout.count()));
+            if (n >= 0 || errno != EINTR)
+                break;
+            timeout = std::max(std::chrono::milliseconds{0},
+                               std::chrono::ceil<std::chrono::milliseconds>(
+                                   deadline - std::chrono::steady_clock::now()));
+        }
         if (n < 0) {
             gone_ = gone_ || meansGone({errno, hid_error(device_)});
             return n;

@@ -426,3 +426,39 @@ TEST(ApplicationTitle, IsTheFileNameUpToItsFirstDotWithTheRestInLowerCase)
     EXPECT_EQ(app::applicationTitle("/opt/panel/my.tool.v2.exe"), "my");
     EXPECT_EQ(app::applicationTitle("/x/krl-Panel"), "krl-panel");
 }
+
+TEST(Window, ABridgeRepluggedBetweenTwoNoticesCostsOneCommandAtMost)
+{
+    Panel p;
+    // The remove and add notices come as one: the scan sees the same path listed.
+    p.bridge.unplug(kBoard, false);
+    p.bridge.plug(VirtualBridge::evaluationBoard());
+    auto& slider = p.find<toolkit::TrackBar>("ILEDslider");
+    slider.setFocus();
+
+    QTest::keyPress(&slider, Qt::Key_Right);  // on the dead handle
+    EXPECT_EQ(p.portw(), "USB error : device not connected");
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
+    EXPECT_EQ(p.panel("StatusBar2", 1), "VID=$6017");
+    EXPECT_TRUE(p.bridge.written().empty());
+
+    QTest::keyRelease(&slider, Qt::Key_Right);  // sends again, on the new handle
+    EXPECT_EQ(p.panel("StatusBar2", 3), "$01- $21- $21");
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
+    ASSERT_EQ(p.bridge.written().size(), 1u);
+    EXPECT_EQ(testing_support::hex(p.bridge.written()[0]), "00 70 21 21");
+    EXPECT_EQ(p.bridge.openHandles(), 1);
+}
+
+TEST(Window, AFailedWriteIsAnsweredByNothing)
+{
+    Panel p;
+    p.bridge.setWritesFail(true);
+    p.bridge.sendDuringNextWait(kBoard, {0x00, 0x01, 0x21, 0x21});
+    auto& slider = p.find<toolkit::TrackBar>("ILEDslider");
+    slider.setFocus();
+    QTest::keyPress(&slider, Qt::Key_Right);
+    EXPECT_EQ(p.panel("StatusBar2", 3), "$00- $00- $00");
+    EXPECT_EQ(p.portw(), "USB error : device not connected");
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
+}
