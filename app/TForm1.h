@@ -77,12 +77,13 @@ private:
     void setTabOrder();
     void applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value);
     void showDisconnected();
+    void showScan(const bridge::ScanResult& scan);
     void readDecimalSeparator();
 
     Environment env_;
     bridge::BridgeLink link_;
     std::shared_ptr<void> deviceWatch_;
-    QString noticeProblem_;  // why plugging and unplugging cannot be followed, if so
+    QString noticeProblem_;  // why the bridge cannot be reached or followed here, if so
     QChar decimalSeparator_ = QLatin1Char('.');
 
     QWidget* client_ = nullptr;
