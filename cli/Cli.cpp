@@ -13,7 +13,6 @@
 #include <QTimer>
 
 #include <array>
-#include <atomic>
 #include <csignal>
 
 namespace cli {
