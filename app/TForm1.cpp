@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QStringList>
 #include <QTextEdit>
 
 #include <chrono>
@@ -62,6 +63,15 @@ double layoutScale(const QWidget& window)
     return designHeight > 0 ? static_cast<double>(height) / designHeight : 1.0;
 }
 
+// "<lead><reason>." from a host's reason, which may end in a full stop of its own.
+QString sentence(const QString& lead, const std::string& reason)
+{
+    QString text = lead + QString::fromStdString(reason).trimmed();
+    if (!text.endsWith(QLatin1Char('.')))
+        text += QLatin1Char('.');
+    return text;
+}
+
 }  // namespace
 
 TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
@@ -76,10 +86,13 @@ TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
     setTabOrder();
     bindHandlers();
     std::string whyNot;
-    deviceWatch_ = host.watch(*this, [this] { RequestBridgeScan(); }, &whyNot);
+    deviceWatch_ = host.watch([this] { RequestBridgeScan(); }, &whyNot);
+    QStringList problems;
+    if (const std::string why = host.unavailable(); !why.empty())
+        problems << sentence(QStringLiteral("USB devices cannot be used here: "), why);
     if (!deviceWatch_)
-        noticeProblem_ = QStringLiteral("Plugging and unplugging cannot be followed here: %1.")
-                             .arg(QString::fromStdString(whyNot));
+        problems << sentence(QStringLiteral("Plugging and unplugging cannot be followed here: "), whyNot);
+    noticeProblem_ = problems.join(QLatin1Char('\n'));
     FormCreate();
 }
 

@@ -83,7 +83,7 @@ private:
     Environment env_;
     bridge::BridgeLink link_;
     std::shared_ptr<void> deviceWatch_;
-    QString noticeProblem_;  // why plugging and unplugging cannot be followed, if so
+    QString noticeProblem_;  // why the bridge cannot be reached or followed here, if so
     QChar decimalSeparator_ = QLatin1Char('.');
 
     QWidget* client_ = nullptr;

@@ -1,6 +1,6 @@
 #include "HidapiHost.h"
 
-#include <hidapi.h>
+#include <hidapi/hidapi.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,15 +33,6 @@ std::u16string toUtf16(const wchar_t* text)
     return out;
 }
 
-bool looksGone(int savedErrno, const wchar_t* error)
-{
-    if (savedErrno == ENODEV || savedErrno == EIO || savedErrno == ENXIO)
-        return true;
-    const std::string text = narrow(error);
-    return text.find("disconnected") != std::string::npos
-        || text.find("No such device") != std::string::npos;
-}
-
 class HidapiDevice final : public HidDevice {
 public:
     explicit HidapiDevice(hid_device* device) : device_(device) {}
@@ -54,7 +45,7 @@ public:
         errno = 0;
         const int n = hid_write(device_, report.data(), report.size());
         if (n < 0)
-            gone_ = gone_ || looksGone(errno, hid_error(device_));
+            gone_ = gone_ || meansGone({errno, hid_error(device_)});
         return n;
     }
 
@@ -78,7 +69,7 @@ public:
                                    deadline - std::chrono::steady_clock::now()));
         }
         if (n < 0) {
-            gone_ = gone_ || looksGone(errno, hid_error(device_));
+            gone_ = gone_ || meansGone({errno, hid_error(device_)});
             return n;
         }
         if (n == 0)
@@ -114,7 +105,14 @@ private:
 
 }  // namespace
 
-HidapiHost::HidapiHost() { hid_init(); }
+HidapiHost::HidapiHost()
+{
+    if (hid_init() != 0) {
+        initFailure_ = narrow(hid_error(nullptr));
+        if (initFailure_.empty())
+            initFailure_ = "hidapi did not start";
+    }
+}
 HidapiHost::~HidapiHost() { hid_exit(); }
 
 std::vector<HidInterface> HidapiHost::interfaces()
@@ -145,18 +143,17 @@ OpenResult HidapiHost::open(const std::string& path)
         result.device = std::make_unique<HidapiDevice>(device);
         return result;
     }
-    result.error = narrow(hid_error(nullptr));
+    const wchar_t* message = hid_error(nullptr);
+    result.error = narrow(message);
     if (result.error.empty())
         result.error = std::strerror(savedErrno);
-    result.permissionDenied = savedErrno == EACCES || savedErrno == EPERM
-        || result.error.find("Permission denied") != std::string::npos;
+    result.permissionDenied = meansDenied({savedErrno, message});
     return result;
 }
 
-std::shared_ptr<void> HidapiHost::watch(QWidget& window, std::function<void()> onChange,
-                                        std::string* whyNot)
+std::shared_ptr<void> HidapiHost::watch(std::function<void()> onChange, std::string* whyNot)
 {
-    return watchDeviceNotices(window, std::move(onChange), whyNot);
+    return watchDeviceNotices(std::move(onChange), whyNot);
 }
 
 }  // namespace bridge

@@ -164,10 +164,11 @@ public:
             result.device = std::make_unique<Device>(std::move(result.device), err_);
         return result;
     }
-    std::shared_ptr<void> watch(QWidget& window, std::function<void()> onChange, std::string* whyNot) override
+    std::shared_ptr<void> watch(std::function<void()> onChange, std::string* whyNot) override
     {
-        return host_.watch(window, std::move(onChange), whyNot);
+        return host_.watch(std::move(onChange), whyNot);
     }
+    std::string unavailable() const override { return host_.unavailable(); }
 
 private:
     class Device final : public bridge::HidDevice {
@@ -293,8 +294,10 @@ public:
 private:
     void error(const QString& message) { err_ << kProgram << ": " << message << Qt::endl; }
 
-    QString whyNoBridge(const bridge::ScanResult& scan) const
+    QString whyNoBridge(const bridge::ScanResult& scan)
     {
+        if (const std::string why = link_.host().unavailable(); !why.empty())
+            return QStringLiteral("USB devices cannot be used here: %1").arg(QString::fromStdString(why));
         if (scan.permissionDenied)
             return QStringLiteral("the bridge is plugged in, but this user may not open it (%1); "
                                   "install the udev rule %2 and plug the bridge in again")

@@ -200,6 +200,20 @@ TEST(CliExitStatus, NoBridgeGivesThreeWithTheReason)
     EXPECT_TRUE(board.host.written().empty());
 }
 
+TEST(CliExitStatus, AHostThatCannotReachUsbDevicesSaysWhy)
+{
+    struct Unusable final : bridge::HIDapi {
+        std::vector<bridge::HidInterface> interfaces() override { return {}; }
+        bridge::OpenResult open(const std::string&) override { return {}; }
+        std::shared_ptr<void> watch(std::function<void()>, std::string*) override { return nullptr; }
+        std::string unavailable() const override { return "hidapi did not start"; }
+    } host;
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    EXPECT_EQ(cli::run(args("krl7741 --trace list"), host, o, e), cli::kExitNoBridge);
+    EXPECT_EQ(err, "krl7741: USB devices cannot be used here: hidapi did not start\n");
+}
+
 TEST(CliUsage, BadInputIsNamedAndNothingIsSent)
 {
     struct Case {

@@ -332,6 +332,7 @@ public:
     VirtualBridge inner;
     bool fail = false;
     bool notices = true;
+    std::string hidFailure;  // what the host's HID library says when it did not start
     std::vector<bridge::HidInterface> interfaces() override
     {
         if (fail)
@@ -339,14 +340,15 @@ public:
         return inner.interfaces();
     }
     bridge::OpenResult open(const std::string& path) override { return inner.open(path); }
-    std::shared_ptr<void> watch(QWidget& w, std::function<void()> f, std::string* why) override
+    std::shared_ptr<void> watch(std::function<void()> f, std::string* why) override
     {
         if (!notices) {
             *why = "no device events on this machine";
             return nullptr;
         }
-        return inner.watch(w, std::move(f), why);
+        return inner.watch(std::move(f), why);
     }
+    std::string unavailable() const override { return hidFailure; }
 };
 
 }  // namespace
@@ -401,6 +403,20 @@ TEST(Window, SaysSoWhenPluggingCannotBeFollowed)
     form.RequestBridgeScan();
     EXPECT_EQ(state.text(), "USB = OPEN ");
     EXPECT_TRUE(state.toolTip().startsWith("Plugging and unplugging cannot be followed"));
+}
+
+TEST(Window, SaysSoWhenTheHostsHidLibraryDidNotStart)
+{
+    FailingHost host;
+    host.hidFailure = "resolve DLL functions: (0x0000007E) The specified module could not be found.";
+    host.notices = false;
+    app::TForm1 form(host);
+    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->Panel(0);
+    EXPECT_EQ(state.text(), "USB = Disconnected ");
+    EXPECT_EQ(state.toolTip(),
+              "USB devices cannot be used here: resolve DLL functions: (0x0000007E) The specified "
+              "module could not be found.\n"
+              "Plugging and unplugging cannot be followed here: no device events on this machine.");
 }
 
 TEST(ApplicationTitle, IsTheFileNameUpToItsFirstDotWithTheRestInLowerCase)

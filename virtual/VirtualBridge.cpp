@@ -103,7 +103,7 @@ bridge::OpenResult VirtualBridge::open(const std::string& path)
     return result;
 }
 
-std::shared_ptr<void> VirtualBridge::watch(QWidget&, std::function<void()> onChange, std::string*)
+std::shared_ptr<void> VirtualBridge::watch(std::function<void()> onChange, std::string*)
 {
     const int id = nextWatcher_++;
     watchers_[id] = std::move(onChange);

@@ -72,8 +72,7 @@ public:
     // HIDapi
     std::vector<bridge::HidInterface> interfaces() override;
     bridge::OpenResult open(const std::string& path) override;
-    std::shared_ptr<void> watch(QWidget& window, std::function<void()> onChange,
-                                std::string* whyNot) override;
+    std::shared_ptr<void> watch(std::function<void()> onChange, std::string* whyNot) override;
 
     // The world around the host. plug() and unplug() raise a device notice.
     void plug(const VirtualInterface& interface);
