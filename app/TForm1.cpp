@@ -1,5 +1,6 @@
 #include "TForm1.h"
 
+#include "Application.h"
 #include "Clock.h"
 #include "Tag.h"
 #include "Texts.h"
@@ -33,7 +34,7 @@ constexpr std::chrono::milliseconds kClockInterval = 1000ms;
 constexpr std::chrono::milliseconds kRampInterval = 50ms;
 constexpr int kRampIntervalMin = 10;
 constexpr int kRampIntervalMax = 200;
-constexpr int kSetupMax = 30;
+constexpr int kSetupMax = driver::kMaxPosition;
 constexpr std::uint8_t kAddressBT = 0x70;
 constexpr std::uint8_t kAddressC = 0x72;
 
@@ -246,26 +247,34 @@ void TForm1::setTabOrder()
     StatusBar2->setFocusPolicy(Qt::NoFocus);
 }
 
+template <typename Sender, typename Signal>
+void TForm1::bind(Sender* sender, Signal signal, void (TForm1::*handler)())
+{
+    connect(sender, signal, this, [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
+}
+
 // Handlers are bound only once every property is in place, so building the
-// window runs none of them.
+// window runs none of them. Every one is called through runHandler (bind, and
+// event() for the device notice), so an error it raises is shown where it
+// was raised and never crosses Qt's own code.
 void TForm1::bindHandlers()
 {
-    connect(Timer1, &toolkit::Timer::OnTimer, this, &TForm1::Timer1Timer);
-    connect(TimerSEQA, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQATimer);
-    connect(TimerSEQB, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQBTimer);
-    connect(TimerSEQC, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQCTimer);
-    connect(TSEQA, &toolkit::TrackBar::Change, this, &TForm1::TSEQAChange);
-    connect(TSEQB, &toolkit::TrackBar::Change, this, &TForm1::TSEQBChange);
-    connect(TSEQC, &toolkit::TrackBar::Change, this, &TForm1::TSEQCChange);
-    connect(RUN_SEQ, &QCheckBox::clicked, this, &TForm1::RUN_SEQClick);
-    connect(ILEDslider, &toolkit::TrackBar::Change, this, &TForm1::ILEDsliderChange);
-    connect(LED1slider, &toolkit::TrackBar::Change, this, &TForm1::LED1sliderChange);
-    connect(LED2slider, &toolkit::TrackBar::Change, this, &TForm1::LED2sliderChange);
-    connect(LED3slider, &toolkit::TrackBar::Change, this, &TForm1::LED3sliderChange);
-    connect(ILED_UP, &toolkit::TrackBar::Change, this, &TForm1::ILED_UPChange);
-    connect(ILED_DWN, &toolkit::TrackBar::Change, this, &TForm1::ILED_DWNChange);
-    connect(GD_START, &toolkit::TrackBar::Change, this, &TForm1::GD_STARTChange);
-    connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+    bind(Timer1, &toolkit::Timer::OnTimer, &TForm1::Timer1Timer);
+    bind(TimerSEQA, &toolkit::Timer::OnTimer, &TForm1::TimerSEQATimer);
+    bind(TimerSEQB, &toolkit::Timer::OnTimer, &TForm1::TimerSEQBTimer);
+    bind(TimerSEQC, &toolkit::Timer::OnTimer, &TForm1::TimerSEQCTimer);
+    bind(TSEQA, &toolkit::TrackBar::Change, &TForm1::TSEQAChange);
+    bind(TSEQB, &toolkit::TrackBar::Change, &TForm1::TSEQBChange);
+    bind(TSEQC, &toolkit::TrackBar::Change, &TForm1::TSEQCChange);
+    bind(RUN_SEQ, &QCheckBox::clicked, &TForm1::RUN_SEQClick);
+    bind(ILEDslider, &toolkit::TrackBar::Change, &TForm1::ILEDsliderChange);
+    bind(LED1slider, &toolkit::TrackBar::Change, &TForm1::LED1sliderChange);
+    bind(LED2slider, &toolkit::TrackBar::Change, &TForm1::LED2sliderChange);
+    bind(LED3slider, &toolkit::TrackBar::Change, &TForm1::LED3sliderChange);
+    bind(ILED_UP, &toolkit::TrackBar::Change, &TForm1::ILED_UPChange);
+    bind(ILED_DWN, &toolkit::TrackBar::Change, &TForm1::ILED_DWNChange);
+    bind(GD_START, &toolkit::TrackBar::Change, &TForm1::GD_STARTChange);
+    bind(Exit1, &QAction::triggered, &TForm1::Exit1Click);
 
     ramps_ = std::make_unique<sequences::Ramps>(sequences::Ramps::Wiring{
         *TimerSEQA, *TimerSEQB, *TimerSEQC,
@@ -281,7 +290,7 @@ void TForm1::bindHandlers()
 bool TForm1::event(QEvent* event)
 {
     if (event->type() == kDeviceChangeEvent) {
-        ScanForBridge();
+        runHandler([this] { ScanForBridge(); });
         return true;
     }
     if (event->type() == QEvent::LocaleChange)

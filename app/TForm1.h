@@ -74,6 +74,9 @@ protected:
 private:
     void buildLayout();
     void bindHandlers();
+    // Connects `signal` of `sender` to `handler`, called through runHandler.
+    template <typename Sender, typename Signal>
+    void bind(Sender* sender, Signal signal, void (TForm1::*handler)());
     void setTabOrder();
     void applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value);
     void showDisconnected();
