@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using testing_support::Panel;
@@ -351,4 +352,29 @@ TEST_F(Board, TheTraceKeepsTheNewestLinesAndTheCountsKeepEverything)
     EXPECT_EQ(lines.front(), "00 70 05 00 -> 00 01 05 00  acknowledged");  // report 5
     EXPECT_EQ(lines.back(), "00 70 EC 03 -> 00 01 EC 03  acknowledged");   // report 1004
     EXPECT_EQ(text("AckCount"), "Acknowledged: 1005");
+}
+
+TEST(VirtualBridgeRecord, KeepsOnlyTheNewestReportsSoALongDemoStaysSmall)
+{
+    VirtualBridge bridge;
+    bridge.setRealTime(false);
+    bridge.plug(VirtualBridge::evaluationBoard());
+    bridge::BridgeLink link(bridge);
+    ASSERT_EQ(link.ScanForBridge().state, bridge::ScanResult::State::Opened);
+    const std::size_t total = VirtualBridge::kWrittenKept + 300;
+    for (std::size_t i = 0; i < total; ++i)
+        link.transact(virtualboard::kAddressBT, static_cast<std::uint8_t>(i & 0xFF),
+                      static_cast<std::uint8_t>(i >> 8));
+
+    ASSERT_EQ(bridge.written().size(), VirtualBridge::kWrittenKept);
+    ASSERT_EQ(bridge.writtenAt().size(), VirtualBridge::kWrittenKept);
+    EXPECT_EQ(testing_support::hex(bridge.written().front()), "00 70 2C 01");  // report 300
+    const std::size_t last = total - 1;
+    EXPECT_EQ(bridge.written().back(),
+              virtualboard::Report({0x00, 0x70, static_cast<std::uint8_t>(last & 0xFF),
+                                    static_cast<std::uint8_t>(last >> 8)}));
+    EXPECT_TRUE(std::is_sorted(bridge.writtenAt().begin(), bridge.writtenAt().end()));
+    bridge.clearWritten();
+    EXPECT_TRUE(bridge.written().empty());
+    EXPECT_TRUE(bridge.writtenAt().empty());
 }
