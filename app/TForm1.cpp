@@ -295,6 +295,8 @@ bool TForm1::event(QEvent* event)
     }
     if (event->type() == QEvent::LocaleChange)
         readDecimalSeparator();
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        valueWidths_.clear();  // the value labels measure again
     return QMainWindow::event(event);
 }
 
@@ -360,8 +362,12 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
     StatusBar2->SetText(3, QStringLiteral("$%1- $%2- $%3")
                                .arg(driver::hexByte(reply.status), driver::hexByte(reply.first),
                                     driver::hexByte(reply.second)));
-    PORTW->clear();
-    PORTW->setTextColor(kRed);
+    // An empty PORTW already red stays as it is: clearing and recolouring it
+    // again changes nothing anyone can see, and costs a document rebuild.
+    if (!PORTW->document()->isEmpty() || PORTW->textColor() != kRed) {
+        PORTW->clear();
+        PORTW->setTextColor(kRed);
+    }
     switch (reply.outcome()) {
     case bridge::Outcome::NotAcknowledged:
         SetTag(*PORTW, Tag(*PORTW) + 1);
@@ -381,10 +387,29 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
 void TForm1::applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value)
 {
     const driver::SetupCommand command = driver::setupCommand(control, slider.value(), decimalSeparator_);
-    value.setText(command.value);
-    value.resize(value.sizeHint().width(), value.height());  // labels grow with their text
-    PORTW->setPlainText(command.description);
-    WriteDriverCommand(command.byte, command.byte);
+    if (value.text() != command.value) {
+        value.setText(command.value);
+        value.resize(valueWidth(value), value.height());  // labels grow with their text
+    }
+    // The description stands in PORTW only until the transaction shows its
+    // outcome there, and nothing paints or reads the window in between; it
+    // is written only if the transaction ends in an error, which the error
+    // box then shows over it.
+    try {
+        WriteDriverCommand(command.byte, command.byte);
+    } catch (...) {
+        PORTW->setPlainText(command.description);
+        throw;
+    }
+}
+
+int TForm1::valueWidth(const QLabel& value)
+{
+    auto& known = valueWidths_[&value];
+    const auto found = known.constFind(value.text());
+    if (found != known.constEnd())
+        return *found;
+    return *known.insert(value.text(), value.sizeHint().width());
 }
 
 void TForm1::ILEDsliderChange() { applySetup(driver::Setup::IledPeak, *ILEDslider, *VAL_ILED); }

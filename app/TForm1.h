@@ -12,10 +12,12 @@
 
 #include <QDateTime>
 #include <QEvent>
+#include <QHash>
 #include <QLocale>
 #include <QMainWindow>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 class QAction;
@@ -79,6 +81,8 @@ private:
     void bind(Sender* sender, Signal signal, void (TForm1::*handler)());
     void setTabOrder();
     void applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value);
+    // The value label's width for its text (its size hint), measured once per text.
+    int valueWidth(const QLabel& value);
     void showDisconnected();
     void readDecimalSeparator();
 
@@ -87,6 +91,7 @@ private:
     std::shared_ptr<void> deviceWatch_;
     QString noticeProblem_;  // why plugging and unplugging cannot be followed, if so
     QChar decimalSeparator_ = QLatin1Char('.');
+    std::map<const QLabel*, QHash<QString, int>> valueWidths_;
 
     QWidget* client_ = nullptr;
     QGroupBox* GroupBox1 = nullptr;

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -469,6 +470,7 @@ TEST(Window, ErrorsRaisedDuringADragAreShownOneByOneAndNothingUnwindsThroughQt)
 
     // The operator closes every error box as it comes.
     QStringList shown;
+    QString portwUnderBox;  // what PORTW shows while the box is up
     QTimer closer;
     closer.setInterval(0);
     QObject::connect(&closer, &QTimer::timeout, [&] {
@@ -476,6 +478,7 @@ TEST(Window, ErrorsRaisedDuringADragAreShownOneByOneAndNothingUnwindsThroughQt)
             EXPECT_EQ(box->objectName(), "ErrorBox");
             EXPECT_EQ(box->icon(), QMessageBox::Critical);
             shown << box->text();
+            portwUnderBox = form.findChild<QTextEdit*>("PORTW")->toPlainText();
             box->button(QMessageBox::Ok)->click();
         }
     });
@@ -493,6 +496,7 @@ TEST(Window, ErrorsRaisedDuringADragAreShownOneByOneAndNothingUnwindsThroughQt)
         EXPECT_EQ(text, "The report cannot be written.");
     EXPECT_EQ(slider.value(), 12);
     EXPECT_EQ(form.findChild<QLabel*>("VAL_PWM2")->text(), "37.5%") << "the handler ran up to the write";
+    EXPECT_EQ(portwUnderBox, "PWM LED2 = $6C") << "the description the failed command never replaced";
 
     // The program goes on: the next change goes through.
     host.failWrites = false;
