@@ -48,7 +48,13 @@ protected:
         return *found;
     }
 
-    QString text(const char* label) { return on<QLabel>(label).text(); }
+    // What the board window shows once the event loop has run, as anyone
+    // looking at it sees it: the trace and the counts follow at that point.
+    QString text(const char* label)
+    {
+        QCoreApplication::processEvents();
+        return on<QLabel>(label).text();
+    }
     double brightness(const char* lamp) { return on<Lamp>(lamp).brightness(); }
 
     // The operator clicks a switch on the board window, on its check mark.
@@ -72,7 +78,11 @@ protected:
         QTest::keyClick(&slider, key);
     }
 
-    QStringList trace() { return on<QPlainTextEdit>("Trace").toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QStringList trace()
+    {
+        QCoreApplication::processEvents();
+        return on<QPlainTextEdit>("Trace").toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
     QString lastTrace()
     {
         const QStringList lines = trace();
