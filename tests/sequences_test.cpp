@@ -284,9 +284,10 @@ TEST(SequencesInTheWindow, RealTimersNeverStepAChannelTwiceInOneInterval)
             const auto at = bridge.writtenAt()[i];
             // A step up comes at least half an interval after the channel's
             // previous command; a hand-over may send a ramp's first step twice.
-            if (!levels[channel].empty() && level > levels[channel].back())
+            if (!levels[channel].empty() && level > levels[channel].back()) {
                 EXPECT_GE(at - lastAt[channel], kHalfInterval)
                     << "channel " << channel + 1 << " stepped to " << level << " too soon";
+            }
             levels[channel].push_back(level);
             lastAt[channel] = at;
         }
