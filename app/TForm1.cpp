@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QStringList>
 #include <QTextEdit>
 
 #include <chrono>
@@ -63,6 +64,15 @@ double layoutScale(const QWidget& window)
     return designHeight > 0 ? static_cast<double>(height) / designHeight : 1.0;
 }
 
+// "<lead><reason>." from a host's reason, which may end in a full stop of its own.
+QString sentence(const QString& lead, const std::string& reason)
+{
+    QString text = lead + QString::fromStdString(reason).trimmed();
+    if (!text.endsWith(QLatin1Char('.')))
+        text += QLatin1Char('.');
+    return text;
+}
+
 }  // namespace
 
 TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
@@ -77,10 +87,13 @@ TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
     setTabOrder();
     bindHandlers();
     std::string whyNot;
-    deviceWatch_ = host.watch(*this, [this] { RequestBridgeScan(); }, &whyNot);
+    deviceWatch_ = host.watch([this] { RequestBridgeScan(); }, &whyNot);
+    QStringList problems;
+    if (const std::string why = host.unavailable(); !why.empty())
+        problems << sentence(QStringLiteral("USB devices cannot be used here: "), why);
     if (!deviceWatch_)
-        noticeProblem_ = QStringLiteral("Plugging and unplugging cannot be followed here: %1.")
-                             .arg(QString::fromStdString(whyNot));
+        problems << sentence(QStringLiteral("Plugging and unplugging cannot be followed here: "), whyNot);
+    noticeProblem_ = problems.join(QLatin1Char('\n'));
     FormCreate();
 }
 
@@ -321,9 +334,10 @@ void TForm1::showDisconnected()
     StatusBar2->SetText(2, texts::kPidPrefix + hex4(0));
 }
 
-void TForm1::ScanForBridge()
+void TForm1::ScanForBridge() { showScan(link_.ScanForBridge()); }
+
+void TForm1::showScan(const bridge::ScanResult& scan)
 {
-    const bridge::ScanResult scan = link_.ScanForBridge();
     QString why;
     switch (scan.state) {
     case bridge::ScanResult::State::Opened:
@@ -380,8 +394,9 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
     case bridge::Outcome::Acknowledged:
         break;
     }
+    // The link has already looked again: a bridge back in place shows as open.
     if (reply.deviceLost)
-        showDisconnected();
+        showScan(reply.rescan);
 }
 
 void TForm1::applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value)

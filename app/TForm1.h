@@ -84,12 +84,13 @@ private:
     // The value label's width for its text (its size hint), measured once per text.
     int valueWidth(const QLabel& value);
     void showDisconnected();
+    void showScan(const bridge::ScanResult& scan);
     void readDecimalSeparator();
 
     Environment env_;
     bridge::BridgeLink link_;
     std::shared_ptr<void> deviceWatch_;
-    QString noticeProblem_;  // why plugging and unplugging cannot be followed, if so
+    QString noticeProblem_;  // why the bridge cannot be reached or followed here, if so
     QChar decimalSeparator_ = QLatin1Char('.');
     std::map<const QLabel*, QHash<QString, int>> valueWidths_;
 

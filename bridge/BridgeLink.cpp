@@ -81,26 +81,36 @@ Reply BridgeLink::transact(std::uint8_t address, std::uint8_t first, std::uint8_
     const std::span<std::uint8_t> report(ReportBuffer.data(), kReportSize);
 
     bool lost = false;
+    bool written = false;
     if (BridgeHandle) {
         std::array<std::uint8_t, kReportSize> stale{};
         for (int i = 0; i < kMaxStaleReports; ++i) {
             if (BridgeHandle->read(stale, std::chrono::milliseconds{0}) <= 0)
                 break;
         }
-        if (BridgeHandle->write(report) < 0)
+        written = BridgeHandle->write(report) >= 0;
+        if (!written)
             lost = BridgeHandle->gone();
     }
 
     std::fill_n(ReportBuffer.begin(), 9, std::uint8_t{0});
 
-    if (BridgeHandle && !lost) {
-        if (BridgeHandle->read(report, kReplyTimeout) < 0)
-            lost = BridgeHandle->gone();
-    }
-    if (lost)
-        release();
+    // Nothing was sent when the write failed: whatever comes in now is no answer to it.
+    if (written && BridgeHandle->read(report, kReplyTimeout) < 0)
+        lost = BridgeHandle->gone();
 
-    return Reply{ReportBuffer[1], ReportBuffer[2], ReportBuffer[3], lost};
+    Reply reply;
+    reply.status = ReportBuffer[1];
+    reply.first = ReportBuffer[2];
+    reply.second = ReportBuffer[3];
+    reply.deviceLost = lost;
+    if (lost) {
+        // The handle is dead, but the bridge may already be back at the same
+        // path (unplugged and replugged between two notices): look again now.
+        release();
+        reply.rescan = ScanForBridge();
+    }
+    return reply;
 }
 
 }  // namespace bridge

@@ -50,6 +50,9 @@ struct Reply {
     std::uint8_t first = 0;
     std::uint8_t second = 0;
     bool deviceLost = false;  // the write or read found the bridge gone; it is closed now
+    // When deviceLost: the scan made right after letting the bridge go, so a
+    // bridge that is back (at the same place or another) is open again.
+    ScanResult rescan;
 
     Outcome outcome() const
     {
@@ -73,7 +76,9 @@ public:
     ScanResult ScanForBridge();
 
     // One transaction: writes 00 <address> <first> <second>, then reads the
-    // reply. Never blocks longer than kReplyTimeout for the read.
+    // reply. Never blocks longer than kReplyTimeout for the read. A failed
+    // write is not followed by a read: the command goes unanswered. A bridge
+    // found gone is released and the bridges are scanned for again at once.
     Reply transact(std::uint8_t address, std::uint8_t first, std::uint8_t second);
 
     bool BridgeConnected() const { return connected_; }

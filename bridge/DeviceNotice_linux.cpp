@@ -47,8 +47,7 @@ private:
 
 }  // namespace
 
-std::shared_ptr<void> watchDeviceNotices(QWidget& /*window*/, std::function<void()> onChange,
-                                         std::string* whyNot)
+std::shared_ptr<void> watchDeviceNotices(std::function<void()> onChange, std::string* whyNot)
 {
     auto fail = [whyNot](const char* reason) -> std::shared_ptr<void> {
         if (whyNot)

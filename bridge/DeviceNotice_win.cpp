@@ -1,60 +1,48 @@
-// Device notices on Windows: WM_DEVICECHANGE sent to the main window, with a
-// registration for the HID interface class so that HID arrivals and removals
-// are among them.
+// Device notices on Windows: a DeviceNoticeWindow on the GUI thread. Its
+// callback comes inside the window procedure, while the system (or whoever
+// sent the notice) waits; the scan it asks for runs later, from Qt's event
+// loop, and not at all once the watch is gone.
 
+#include "DeviceNoticeWindow_win.h"
 #include "HidapiHost.h"
 
-#include <QAbstractNativeEventFilter>
-#include <QCoreApplication>
-#include <QWidget>
-
-#include <windows.h>
-#include <dbt.h>
-#include <hidsdi.h>
+#include <QMetaObject>
+#include <QObject>
 
 namespace bridge {
 namespace {
 
-class DeviceChangeFilter final : public QAbstractNativeEventFilter {
+class NoticeWatch {
 public:
-    DeviceChangeFilter(HWND window, std::function<void()> onChange)
-        : window_(window), onChange_(std::move(onChange))
+    explicit NoticeWatch(std::function<void()> onChange)
+        : onChange_(std::move(onChange)),
+          window_([this] {
+              QMetaObject::invokeMethod(&context_, [this] { onChange_(); }, Qt::QueuedConnection);
+          })
     {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        HidD_GetHidGuid(&filter.dbcc_classguid);
-        registration_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-        QCoreApplication::instance()->installNativeEventFilter(this);
     }
-    ~DeviceChangeFilter() override
-    {
-        QCoreApplication::instance()->removeNativeEventFilter(this);
-        if (registration_)
-            UnregisterDeviceNotification(registration_);
-    }
+    NoticeWatch(const NoticeWatch&) = delete;
+    NoticeWatch& operator=(const NoticeWatch&) = delete;
 
-    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
-    {
-        const auto* msg = static_cast<const MSG*>(message);
-        if (type == "windows_generic_MSG" && msg->hwnd == window_ && msg->message == WM_DEVICECHANGE)
-            onChange_();
-        return false;
-    }
+    const DeviceNoticeWindow& window() const { return window_; }
 
 private:
-    HWND window_;
     std::function<void()> onChange_;
-    HDEVNOTIFY registration_ = nullptr;
+    QObject context_;  // queued calls die with it
+    DeviceNoticeWindow window_;
 };
 
 }  // namespace
 
-std::shared_ptr<void> watchDeviceNotices(QWidget& window, std::function<void()> onChange,
-                                         std::string* /*whyNot*/)
+std::shared_ptr<void> watchDeviceNotices(std::function<void()> onChange, std::string* whyNot)
 {
-    return std::make_shared<DeviceChangeFilter>(reinterpret_cast<HWND>(window.winId()),
-                                                std::move(onChange));
+    auto watch = std::make_shared<NoticeWatch>(std::move(onChange));
+    if (!watch->window().ok()) {
+        if (whyNot)
+            *whyNot = watch->window().error();
+        return nullptr;
+    }
+    return watch;
 }
 
 }  // namespace bridge

@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-class QWidget;
-
 namespace bridge {
 
 // One present HID interface, as the host lists it.
@@ -65,11 +63,14 @@ public:
     virtual OpenResult open(const std::string& path) = 0;
 
     // Starts calling `onChange` whenever HID interfaces may have come or gone,
-    // on the GUI thread, for as long as the returned object lives. `window` is
-    // the top-level window that receives the platform's device notices.
-    // Returns null when the host cannot watch (the reason goes to `whyNot`).
-    virtual std::shared_ptr<void> watch(QWidget& window, std::function<void()> onChange,
+    // on the GUI thread, for as long as the returned object lives. Returns
+    // null when the host cannot watch (the reason goes to `whyNot`).
+    virtual std::shared_ptr<void> watch(std::function<void()> onChange,
                                         std::string* whyNot = nullptr) = 0;
+
+    // Why the host cannot reach HID devices at all (its HID library did not
+    // start); empty when it can.
+    virtual std::string unavailable() const { return {}; }
 };
 
 }  // namespace bridge

@@ -1,7 +1,8 @@
 #include "HidapiHost.h"
 
-#include <hidapi.h>
+#include <hidapi/hidapi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
@@ -32,15 +33,6 @@ std::u16string toUtf16(const wchar_t* text)
     return out;
 }
 
-bool looksGone(int savedErrno, const wchar_t* error)
-{
-    if (savedErrno == ENODEV || savedErrno == EIO || savedErrno == ENXIO)
-        return true;
-    const std::string text = narrow(error);
-    return text.find("disconnected") != std::string::npos
-        || text.find("No such device") != std::string::npos;
-}
-
 class HidapiDevice final : public HidDevice {
 public:
     explicit HidapiDevice(hid_device* device) : device_(device) {}
@@ -53,7 +45,7 @@ public:
         errno = 0;
         const int n = hid_write(device_, report.data(), report.size());
         if (n < 0)
-            gone_ = gone_ || looksGone(errno, hid_error(device_));
+            gone_ = gone_ || meansGone({errno, hid_error(device_)});
         return n;
     }
 
@@ -62,11 +54,22 @@ public:
         if (report.empty())
             return 0;
         // hidapi drops a zero report id from what it reads: put it back in front.
-        errno = 0;
-        const int n = hid_read_timeout(device_, report.data() + 1, report.size() - 1,
-                                       static_cast<int>(timeout.count()));
+        // A signal interrupting the wait does not end it: it goes on for the
+        // time that is left.
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int n = -1;
+        for (;;) {
+            errno = 0;
+            n = hid_read_timeout(device_, report.data() + 1, report.size() - 1,
+                                 static_cast<int>(timeout.count()));
+            if (n >= 0 || errno != EINTR)
+                break;
+            timeout = std::max(std::chrono::milliseconds{0},
+                               std::chrono::ceil<std::chrono::milliseconds>(
+                                   deadline - std::chrono::steady_clock::now()));
+        }
         if (n < 0) {
-            gone_ = gone_ || looksGone(errno, hid_error(device_));
+            gone_ = gone_ || meansGone({errno, hid_error(device_)});
             return n;
         }
         if (n == 0)
@@ -102,7 +105,14 @@ private:
 
 }  // namespace
 
-HidapiHost::HidapiHost() { hid_init(); }
+HidapiHost::HidapiHost()
+{
+    if (hid_init() != 0) {
+        initFailure_ = narrow(hid_error(nullptr));
+        if (initFailure_.empty())
+            initFailure_ = "hidapi did not start";
+    }
+}
 HidapiHost::~HidapiHost() { hid_exit(); }
 
 std::vector<HidInterface> HidapiHost::interfaces()
@@ -125,18 +135,17 @@ OpenResult HidapiHost::open(const std::string& path)
         result.device = std::make_unique<HidapiDevice>(device);
         return result;
     }
-    result.error = narrow(hid_error(nullptr));
+    const wchar_t* message = hid_error(nullptr);
+    result.error = narrow(message);
     if (result.error.empty())
         result.error = std::strerror(savedErrno);
-    result.permissionDenied = savedErrno == EACCES || savedErrno == EPERM
-        || result.error.find("Permission denied") != std::string::npos;
+    result.permissionDenied = meansDenied({savedErrno, message});
     return result;
 }
 
-std::shared_ptr<void> HidapiHost::watch(QWidget& window, std::function<void()> onChange,
-                                        std::string* whyNot)
+std::shared_ptr<void> HidapiHost::watch(std::function<void()> onChange, std::string* whyNot)
 {
-    return watchDeviceNotices(window, std::move(onChange), whyNot);
+    return watchDeviceNotices(std::move(onChange), whyNot);
 }
 
 }  // namespace bridge

@@ -14,15 +14,30 @@ public:
 
     std::vector<HidInterface> interfaces() override;
     OpenResult open(const std::string& path) override;
-    std::shared_ptr<void> watch(QWidget& window, std::function<void()> onChange,
-                                std::string* whyNot) override;
+    std::shared_ptr<void> watch(std::function<void()> onChange, std::string* whyNot) override;
+    std::string unavailable() const override { return initFailure_; }
+
+private:
+    std::string initFailure_;
 };
 
 // Platform device notices (DeviceNotice_linux.cpp, DeviceNotice_win.cpp):
 // calls `onChange` on the GUI thread whenever HID interfaces come or go, while
 // the returned object lives. Null, with the reason in `whyNot`, when the
 // platform cannot tell.
-std::shared_ptr<void> watchDeviceNotices(QWidget& window, std::function<void()> onChange,
-                                         std::string* whyNot);
+std::shared_ptr<void> watchDeviceNotices(std::function<void()> onChange, std::string* whyNot);
+
+// What a failed hidapi call says, by the platform's error code, never by the
+// words of its message (HidError_linux.cpp, HidError_win.cpp). `savedErrno`
+// is errno right after the call, zeroed before it; `message` is hid_error()'s
+// text for the device (or for the library when a device could not be opened).
+struct HidFailure {
+    int savedErrno = 0;
+    const wchar_t* message = nullptr;
+};
+// True when a failed write or read means the device has gone (unplugged).
+bool meansGone(const HidFailure& failure);
+// True when a failed open means the interface exists but this user may not open it.
+bool meansDenied(const HidFailure& failure);
 
 }  // namespace bridge

@@ -102,7 +102,7 @@ public:
         return result;
     }
 
-    std::shared_ptr<void> watch(QWidget&, std::function<void()>, std::string*) override { return nullptr; }
+    std::shared_ptr<void> watch(std::function<void()>, std::string*) override { return nullptr; }
 
     FuzzedDataProvider& in;
     std::vector<bridge::HidInterface> listed;
@@ -225,6 +225,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           && reply.second == expected[3]);
                 if (host.call.sawGone)
                     check(reply.deviceLost);
+                checkShown(reply.rescan.product);
+                checkShown(reply.rescan.serial);
             }
             check(host.open_ <= 1);
             check(link.BridgeConnected() == (host.open_ == 1));

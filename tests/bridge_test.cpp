@@ -225,3 +225,55 @@ TEST_F(BridgeLinkTest, ABridgeFoundGoneByAWriteIsClosed)
     host.plug(bridgeAt("b1"));
     EXPECT_EQ(link.ScanForBridge().state, State::Opened);
 }
+
+TEST_F(BridgeLinkTest, ABridgeRepluggedAtTheSamePathBetweenTwoScansIsReopenedByTheNextCommand)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+    // Unplugged and plugged back before the next scan: the path is listed as before.
+    host.unplug("b1", false);
+    host.plug(bridgeAt("b1"));
+    ASSERT_EQ(link.ScanForBridge().state, State::StillOpen);
+
+    const auto failed = link.transact(0x70, 0x45, 0x45);
+    EXPECT_TRUE(failed.deviceLost);
+    EXPECT_EQ(failed.outcome(), Outcome::NoAnswer);
+    EXPECT_EQ(failed.rescan.state, State::Opened);
+    EXPECT_EQ(failed.rescan.serial, std::u16string(u"EVB-0001"));
+    EXPECT_TRUE(link.BridgeConnected());
+    EXPECT_EQ(host.openHandles(), 1);
+
+    const auto next = link.transact(0x70, 0x46, 0x46);
+    EXPECT_FALSE(next.deviceLost);
+    EXPECT_EQ(next.outcome(), Outcome::Acknowledged);
+    ASSERT_EQ(host.written().size(), 1u);
+    EXPECT_EQ(hex(host.written()[0]), "00 70 46 46");
+}
+
+TEST_F(BridgeLinkTest, AFailedWriteIsNotFollowedByARead)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+    host.setWritesFail(true);
+    host.sendDuringNextWait("b1", {0x00, 0x01, 0x45, 0x45});
+    const auto reply = link.transact(0x70, 0x45, 0x45);
+    EXPECT_EQ(reply.outcome(), Outcome::NoAnswer);
+    EXPECT_EQ(reply.status, 0);
+    EXPECT_EQ(reply.first, 0);
+    EXPECT_EQ(reply.second, 0);
+    EXPECT_FALSE(reply.deviceLost);  // the bridge is still there
+    EXPECT_TRUE(link.BridgeConnected());
+    EXPECT_TRUE(host.written().empty());
+}
+
+TEST_F(BridgeLinkTest, ABridgeGoneForGoodLeavesTheLinkDisconnectedAfterTheRescan)
+{
+    host.plug(bridgeAt("b1"));
+    link.ScanForBridge();
+    host.unplug("b1", false);
+    const auto reply = link.transact(0x70, 0x45, 0x45);
+    EXPECT_TRUE(reply.deviceLost);
+    EXPECT_EQ(reply.rescan.state, State::Disconnected);
+    EXPECT_FALSE(link.BridgeConnected());
+    EXPECT_EQ(host.openHandles(), 0);
+}

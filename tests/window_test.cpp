@@ -396,6 +396,7 @@ public:
     VirtualBridge inner;
     bool fail = false;
     bool notices = true;
+    std::string hidFailure;  // what the host's HID library says when it did not start
     std::vector<bridge::HidInterface> interfaces() override
     {
         if (fail)
@@ -410,14 +411,15 @@ public:
             opened.device = std::make_unique<Device>(*this, std::move(opened.device));
         return opened;
     }
-    std::shared_ptr<void> watch(QWidget& w, std::function<void()> f, std::string* why) override
+    std::shared_ptr<void> watch(std::function<void()> f, std::string* why) override
     {
         if (!notices) {
             *why = "no device events on this machine";
             return nullptr;
         }
-        return inner.watch(w, std::move(f), why);
+        return inner.watch(std::move(f), why);
     }
+    std::string unavailable() const override { return hidFailure; }
 };
 
 }  // namespace
@@ -525,10 +527,60 @@ TEST(Window, SaysSoWhenPluggingCannotBeFollowed)
     EXPECT_TRUE(state.toolTip().startsWith("Plugging and unplugging cannot be followed"));
 }
 
+TEST(Window, SaysSoWhenTheHostsHidLibraryDidNotStart)
+{
+    FailingHost host;
+    host.hidFailure = "resolve DLL functions: (0x0000007E) The specified module could not be found.";
+    host.notices = false;
+    app::TForm1 form(host);
+    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->Panel(0);
+    EXPECT_EQ(state.text(), "USB = Disconnected ");
+    EXPECT_EQ(state.toolTip(),
+              "USB devices cannot be used here: resolve DLL functions: (0x0000007E) The specified "
+              "module could not be found.\n"
+              "Plugging and unplugging cannot be followed here: no device events on this machine.");
+}
+
 TEST(ApplicationTitle, IsTheFileNameUpToItsFirstDotWithTheRestInLowerCase)
 {
     EXPECT_EQ(app::applicationTitle("C:/Tools/KRL7741AT.exe"), "Krl7741at");
     EXPECT_EQ(app::applicationTitle("/usr/bin/KRL7741AT"), "Krl7741at");
     EXPECT_EQ(app::applicationTitle("/opt/panel/my.tool.v2.exe"), "my");
     EXPECT_EQ(app::applicationTitle("/x/krl-Panel"), "krl-panel");
+}
+
+TEST(Window, ABridgeRepluggedBetweenTwoNoticesCostsOneCommandAtMost)
+{
+    Panel p;
+    // The remove and add notices come as one: the scan sees the same path listed.
+    p.bridge.unplug(kBoard, false);
+    p.bridge.plug(VirtualBridge::evaluationBoard());
+    auto& slider = p.find<toolkit::TrackBar>("ILEDslider");
+    slider.setFocus();
+
+    QTest::keyPress(&slider, Qt::Key_Right);  // on the dead handle
+    EXPECT_EQ(p.portw(), "USB error : device not connected");
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
+    EXPECT_EQ(p.panel("StatusBar2", 1), "VID=$6017");
+    EXPECT_TRUE(p.bridge.written().empty());
+
+    QTest::keyRelease(&slider, Qt::Key_Right);  // sends again, on the new handle
+    EXPECT_EQ(p.panel("StatusBar2", 3), "$01- $21- $21");
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
+    ASSERT_EQ(p.bridge.written().size(), 1u);
+    EXPECT_EQ(testing_support::hex(p.bridge.written()[0]), "00 70 21 21");
+    EXPECT_EQ(p.bridge.openHandles(), 1);
+}
+
+TEST(Window, AFailedWriteIsAnsweredByNothing)
+{
+    Panel p;
+    p.bridge.setWritesFail(true);
+    p.bridge.sendDuringNextWait(kBoard, {0x00, 0x01, 0x21, 0x21});
+    auto& slider = p.find<toolkit::TrackBar>("ILEDslider");
+    slider.setFocus();
+    QTest::keyPress(&slider, Qt::Key_Right);
+    EXPECT_EQ(p.panel("StatusBar2", 3), "$00- $00- $00");
+    EXPECT_EQ(p.portw(), "USB error : device not connected");
+    EXPECT_EQ(p.panel("StatusBar2", 0), "USB = OPEN ");
 }

@@ -10,6 +10,7 @@ struct VirtualBridge::Slot {
     bool plugged = true;
     std::deque<Report> ready;  // replies waiting to be read
     std::deque<Report> late;   // replies that turn up once the reader has given up
+    std::deque<Report> unasked;  // reports sent unasked, while a reader waits
 };
 
 class VirtualBridge::Device final : public bridge::HidDevice {
@@ -99,7 +100,7 @@ bridge::OpenResult VirtualBridge::open(const std::string& path)
     return result;
 }
 
-std::shared_ptr<void> VirtualBridge::watch(QWidget&, std::function<void()> onChange, std::string*)
+std::shared_ptr<void> VirtualBridge::watch(std::function<void()> onChange, std::string*)
 {
     const int id = nextWatcher_++;
     watchers_[id] = std::move(onChange);
@@ -198,8 +199,18 @@ void VirtualBridge::applyToChip(std::uint8_t command)
     emit registersChanged(registers_);
 }
 
+void VirtualBridge::sendDuringNextWait(const std::string& path, Report report)
+{
+    for (auto& slot : slots_) {
+        if (slot->info.path == path)
+            slot->unasked.push_back(report);
+    }
+}
+
 int VirtualBridge::deviceWrite(Slot& slot, std::span<const std::uint8_t> report)
 {
+    if (writesFail_)
+        return -1;
     const Report output(report.begin(), report.end());
     if (written_.size() == kWrittenKept) {
         written_.pop_front();
@@ -246,13 +257,18 @@ int VirtualBridge::deviceRead(Slot& slot, std::span<std::uint8_t> report,
                               std::chrono::milliseconds timeout)
 {
     lastReadTimeout_ = timeout;
-    if (!slot.ready.empty()) {
-        const Report reply = std::move(slot.ready.front());
-        slot.ready.pop_front();
-        const std::size_t n = std::min(reply.size(), report.size());
-        std::copy_n(reply.begin(), n, report.begin());
+    // One report per read, cut to the reader's buffer.
+    auto deliver = [&report](std::deque<Report>& queue) {
+        const Report first = std::move(queue.front());
+        queue.pop_front();
+        const std::size_t n = std::min(first.size(), report.size());
+        std::copy_n(first.begin(), n, report.begin());
         return static_cast<int>(n);
-    }
+    };
+    if (!slot.ready.empty())
+        return deliver(slot.ready);
+    if (timeout.count() > 0 && !slot.unasked.empty())
+        return deliver(slot.unasked);
     // Nothing yet: the reader waits out its time-out, and whatever was on its
     // way arrives just after.
     if (realTime_ && timeout.count() > 0)

@@ -72,8 +72,7 @@ public:
     // HIDapi
     std::vector<bridge::HidInterface> interfaces() override;
     bridge::OpenResult open(const std::string& path) override;
-    std::shared_ptr<void> watch(QWidget& window, std::function<void()> onChange,
-                                std::string* whyNot) override;
+    std::shared_ptr<void> watch(std::function<void()> onChange, std::string* whyNot) override;
 
     // The world around the host. plug() and unplug() raise a device notice.
     void plug(const VirtualInterface& interface);
@@ -90,6 +89,12 @@ public:
     std::optional<std::uint8_t> chipAddress() const { return chipAddress_; }
     void setReplyShape(ReplyShape shape);
     ReplyShape replyShape() const { return shape_; }
+    // While true, every write fails as a stalled transfer does (nothing is
+    // sent; the bridge is not gone).
+    void setWritesFail(bool fail) { writesFail_ = fail; }
+    // An input report the bridge at `path` sends of its own accord; the next
+    // read that waits receives it (a read that does not wait misses it).
+    void sendDuringNextWait(const std::string& path, Report report);
     // When true (the default), a reader waiting for a reply that does not
     // come really waits out its time-out, as with real hardware.
     void setRealTime(bool realTime) { realTime_ = realTime; }
@@ -133,6 +138,7 @@ private:
     std::optional<std::uint8_t> chipAddress_ = kAddressBT;
     ReplyShape shape_ = ReplyShape::Normal;
     bool realTime_ = true;
+    bool writesFail_ = false;
     std::deque<Report> written_;
     std::deque<std::chrono::steady_clock::time_point> writtenAt_;
     Registers registers_;

@@ -31,6 +31,16 @@ std::string hex(const virtualboard::Report& report);
 // The command bytes (byte 2) of every report written, in order.
 std::vector<int> commands(const virtualboard::VirtualBridge& bridge);
 
+// The control named `name` in `window`; throws when there is none.
+template <typename T>
+T& control(QWidget& window, const char* name)
+{
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        throw std::runtime_error(std::string("no control named ") + name);
+    return *found;
+}
+
 // Drags the track bar's handle to `value` with the mouse, as a person would.
 void dragTo(QWidget& trackBar, int value);
 
@@ -41,10 +51,7 @@ struct Panel {
     template <typename T>
     T& find(const char* name)
     {
-        T* found = form->findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            throw std::runtime_error(std::string("no control named ") + name);
-        return *found;
+        return control<T>(*form, name);
     }
 
     QString panel(const char* bar, int index);

@@ -1,0 +1,131 @@
+# Shared by scripts/check-windows and scripts/build-windows (sourced, not run).
+# Installs the mingw-w64 cross compiler and wine, and fetches and cross-builds
+# Debian's own sources of what the Windows program links with.
+#
+# Everything fetched or built lands under KRL_WINDOWS_CACHE, by default
+# ~/.cache/krl7741-windows, outside any build tree, so it is built once:
+#   src/      Debian source packages (apt-get source)
+#   mingw/    the cross-built libraries, installed as a prefix (bin, lib, include)
+
+win_cache=${KRL_WINDOWS_CACHE:-$HOME/.cache/krl7741-windows}
+win_prefix=$win_cache/mingw
+win_triple=x86_64-w64-mingw32
+win_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+win_toolchain=$win_repo/cmake/mingw-w64-x86_64.cmake
+win_apt=(apt-get -o DPkg::Lock::Timeout=600)
+
+if [[ $EUID -eq 0 ]]; then win_sudo=(); else win_sudo=(sudo); fi
+
+# Installs the Debian packages given, if any are missing.
+win_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  echo "Installing: ${missing[*]}"
+  "${win_sudo[@]}" "${win_apt[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive "${win_sudo[@]}" "${win_apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The compilers and wine. Wine is only needed to run what was built.
+win_toolchain_packages() {
+  win_packages cmake ninja-build pkg-config dpkg-dev \
+    g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 "$@"
+}
+
+# Unpacks the Debian source package $1 under $win_cache/src (once) and prints
+# its folder. Adds a deb-src entry for bookworm when apt has none.
+win_source() {
+  local package=$1 dir
+  mkdir -p "$win_cache/src"
+  dir=$(find "$win_cache/src" -maxdepth 1 -type d -name "$package-[0-9]*" | head -n1)
+  if [[ -z $dir ]]; then
+    if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm' \
+        'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
+        "${win_sudo[@]}" tee /etc/apt/sources.list.d/krl7741-deb-src.sources >/dev/null
+      "${win_sudo[@]}" "${win_apt[@]}" update -qq
+    fi
+    (cd "$win_cache/src" && "${win_apt[@]}" source -qq "$package" >/dev/null 2>&1) ||
+      { echo "apt-get source $package failed" >&2; return 1; }
+    dir=$(find "$win_cache/src" -maxdepth 1 -type d -name "$package-[0-9]*" | head -n1)
+  fi
+  echo "$dir"
+}
+
+# hidapi's Windows backend (windows/hid.c) from Debian's hidapi source, built
+# with its own CMake and installed into $win_prefix (hidapi.dll, hidapi.pc).
+win_hidapi() {
+  [[ -f $win_prefix/lib/pkgconfig/hidapi.pc ]] && return 0
+  local src
+  src=$(win_source hidapi)
+  rm -rf "$win_cache/build/hidapi"
+  cmake -S "$src" -B "$win_cache/build/hidapi" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DHIDAPI_BUILD_HIDTEST=OFF >/dev/null
+  cmake --build "$win_cache/build/hidapi" >/dev/null
+  cmake --install "$win_cache/build/hidapi" >/dev/null
+}
+
+# GoogleTest for mingw, from the source Debian's libgtest-dev ships
+# (/usr/src/googletest), installed into $win_prefix as static libraries.
+win_gtest() {
+  [[ -f $win_prefix/lib/libgtest.a ]] && return 0
+  win_packages libgtest-dev
+  rm -rf "$win_cache/build/googletest"
+  cmake -S /usr/src/googletest -B "$win_cache/build/googletest" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON >/dev/null
+  cmake --build "$win_cache/build/googletest" >/dev/null
+  cmake --install "$win_cache/build/googletest" >/dev/null
+}
+
+# Runs a Windows program under wine64 in a throw-away prefix, without a display.
+win_run() {
+  local prefix status=0
+  prefix=$(mktemp -d)
+  # Debian's wine64 package keeps its programs out of PATH. Without winebus
+  # no device of this machine shows up in wine, nor sends device notices.
+  # The prefix is set up before the program starts, so that no device it
+  # installs meanwhile reaches the program.
+  local PATH=$PATH:/usr/lib/wine
+  export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winebus.sys=d"
+  DISPLAY= wine64 wineboot -i >/dev/null 2>&1 && wineserver -w || true
+  DISPLAY= wine64 "$@" || status=$?
+  wineserver -k 2>/dev/null || true
+  unset WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+  rm -rf "$prefix"
+  return "$status"
+}
+
+# Qt 6 (Core, Gui, Widgets, Test; the windows and offscreen platform plugins)
+# from Debian's qt6-base source, cross-built with the host's own Qt tools
+# (QT_HOST_PATH=/usr), installed into $win_prefix. Long: ~35 minutes on two
+# idle cores; runs at low priority. Configuration notes:
+# - Debian's source drops src/3rdparty/wintab (its licence forbids changes),
+#   which the windows plugin's tablet support includes: tablet events are off.
+# - DirectWrite is on by default, but its font engine is only compiled with
+#   Direct2D, which is not needed: both are off, so that the font database
+#   falls back to GDI consistently instead of failing to link.
+win_qt() {
+  [[ -f $win_prefix/lib/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake && -f $win_prefix/bin/Qt6Test.dll ]] && return 0
+  win_packages qt6-base-dev qt6-base-dev-tools
+  local src build=$win_cache/build/qtbase
+  src=$(win_source qt6-base)
+  nice -n 19 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_WITH_PCH=OFF \
+    -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_xml=OFF -DFEATURE_dbus=OFF \
+    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_opengl=OFF \
+    -DFEATURE_vulkan=OFF -DFEATURE_testlib=ON -DFEATURE_gui=ON -DFEATURE_widgets=ON \
+    -DFEATURE_tabletevent=OFF -DFEATURE_direct2d=OFF \
+    -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF -DFEATURE_jpeg=OFF \
+    -DFEATURE_zstd=OFF -DFEATURE_icu=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
+    -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_png=OFF \
+    -DFEATURE_system_doubleconversion=OFF >"$win_cache/qtbase-configure.log"
+  echo "Building Qt for Windows (log: $win_cache/qtbase-build.log) ..."
+  nice -n 19 cmake --build "$build" --parallel "${KRL_JOBS:-2}" >"$win_cache/qtbase-build.log"
+  cmake --install "$build" >/dev/null
+}

@@ -1,0 +1,235 @@
+// The Windows host's parts that need no Qt, run under wine by
+// scripts/check-windows: the device notice window, the hidapi host's reading
+// of hidapi's errors, and the bridge link on a machine without the bridge.
+
+#include "BridgeLink.h"
+#include "DeviceNoticeWindow_win.h"
+#include "HidapiHost.h"
+
+#include <gtest/gtest.h>
+#include <hidapi/hidapi.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <thread>
+
+#include <dbt.h>
+
+extern "C" {
+#include <hidsdi.h>
+}
+
+// The Qt side of the notices (DeviceNotice_win.cpp) needs a Qt built for
+// Windows; here it is only parsed, and the host's watch() stands unused.
+std::shared_ptr<void> bridge::watchDeviceNotices(std::function<void()>, std::string* whyNot)
+{
+    *whyNot = "not in this program";
+    return nullptr;
+}
+
+namespace {
+
+using bridge::DeviceNoticeWindow;
+
+GUID hidClass()
+{
+    GUID guid{};
+    HidD_GetHidGuid(&guid);
+    return guid;
+}
+
+// GUID_DEVINTERFACE_USB_DEVICE
+constexpr GUID kUsbDeviceClass{0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+DEV_BROADCAST_DEVICEINTERFACE_W interfaceOf(const GUID& guid)
+{
+    DEV_BROADCAST_DEVICEINTERFACE_W data{};
+    data.dbcc_size = sizeof data;
+    data.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    data.dbcc_classguid = guid;
+    return data;
+}
+
+LRESULT notify(HWND window, WPARAM event, const void* data)
+{
+    return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(data));
+}
+
+struct Counter {
+    std::atomic<int> calls{0};
+    std::atomic<DWORD> thread{0};
+    std::function<void()> callback()
+    {
+        return [this] {
+            ++calls;
+            thread = GetCurrentThreadId();
+        };
+    }
+};
+
+TEST(DeviceNoticeWindow, RegistersForHidInterfaces)
+{
+    Counter counter;
+    DeviceNoticeWindow notices(counter.callback());
+    EXPECT_TRUE(notices.ok()) << notices.error();
+    EXPECT_TRUE(notices.error().empty());
+    ASSERT_TRUE(IsWindow(notices.window()));
+    EXPECT_FALSE(IsWindowVisible(notices.window()));
+    EXPECT_EQ(GetParent(notices.window()), nullptr) << "message-only windows have no parent";
+    EXPECT_EQ(counter.calls, 0);
+}
+
+TEST(DeviceNoticeWindow, ArrivalAndRemovalOfAHidInterfaceCallBackOnceEach)
+{
+    Counter counter;
+    DeviceNoticeWindow notices(counter.callback());
+    ASSERT_TRUE(notices.ok()) << notices.error();
+    const auto hid = interfaceOf(hidClass());
+
+    EXPECT_EQ(notify(notices.window(), DBT_DEVICEARRIVAL, &hid), TRUE);
+    EXPECT_EQ(counter.calls, 1);
+    EXPECT_EQ(notify(notices.window(), DBT_DEVICEREMOVECOMPLETE, &hid), TRUE);
+    EXPECT_EQ(counter.calls, 2);
+    EXPECT_EQ(counter.thread, GetCurrentThreadId());
+}
+
+TEST(DeviceNoticeWindow, IgnoresOtherClassesOtherDevicesAndOtherEvents)
+{
+    Counter counter;
+    DeviceNoticeWindow notices(counter.callback());
+    ASSERT_TRUE(notices.ok()) << notices.error();
+    const HWND window = notices.window();
+    const auto hid = interfaceOf(hidClass());
+    const auto usb = interfaceOf(kUsbDeviceClass);
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+
+    notify(window, DBT_DEVICEARRIVAL, &usb);
+    notify(window, DBT_DEVICEREMOVECOMPLETE, &usb);
+    notify(window, DBT_DEVICEARRIVAL, &volume);
+    notify(window, DBT_DEVNODES_CHANGED, nullptr);
+    notify(window, DBT_DEVICEARRIVAL, nullptr);
+    EXPECT_EQ(notify(window, DBT_DEVICEQUERYREMOVE, &hid), TRUE) << "never refuses a removal";
+    notify(window, DBT_DEVICEQUERYREMOVEFAILED, &hid);
+    notify(window, DBT_DEVICEREMOVEPENDING, &hid);
+    EXPECT_EQ(counter.calls, 0);
+}
+
+TEST(DeviceNoticeWindow, ANoticeSentFromAnotherThreadCallsBackOnTheWindowsThread)
+{
+    Counter counter;
+    DeviceNoticeWindow notices(counter.callback());
+    ASSERT_TRUE(notices.ok()) << notices.error();
+    const HWND window = notices.window();
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        const auto hid = interfaceOf(hidClass());
+        const auto usb = interfaceOf(kUsbDeviceClass);
+        notify(window, DBT_DEVNODES_CHANGED, nullptr);
+        notify(window, DBT_DEVICEARRIVAL, &usb);
+        notify(window, DBT_DEVICEARRIVAL, &hid);
+        notify(window, DBT_DEVICEREMOVECOMPLETE, &hid);
+        done = true;
+    });
+    // A sent message is delivered while its window's thread waits for messages.
+    while (!done) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    sender.join();
+    EXPECT_EQ(counter.calls, 2);
+    EXPECT_EQ(counter.thread, GetCurrentThreadId());
+}
+
+TEST(DeviceNoticeWindow, NoCallbackAfterItIsGone)
+{
+    Counter counter;
+    auto notices = std::make_unique<DeviceNoticeWindow>(counter.callback());
+    ASSERT_TRUE(notices->ok()) << notices->error();
+    const HWND window = notices->window();
+    notices.reset();
+    EXPECT_FALSE(IsWindow(window));
+    const auto hid = interfaceOf(hidClass());
+    notify(window, DBT_DEVICEARRIVAL, &hid);
+    EXPECT_EQ(counter.calls, 0);
+}
+
+TEST(DeviceNoticeWindow, TwoWatchersEachHearTheirOwnNoticesAndOutliveEachOther)
+{
+    Counter first, second;
+    const auto hid = interfaceOf(hidClass());
+    auto one = std::make_unique<DeviceNoticeWindow>(first.callback());
+    {
+        DeviceNoticeWindow two(second.callback());
+        ASSERT_TRUE(one->ok()) << one->error();
+        ASSERT_TRUE(two.ok()) << two.error();
+        EXPECT_NE(one->window(), two.window());
+        notify(one->window(), DBT_DEVICEARRIVAL, &hid);
+        notify(two.window(), DBT_DEVICEARRIVAL, &hid);
+        notify(two.window(), DBT_DEVICEREMOVECOMPLETE, &hid);
+        EXPECT_EQ(first.calls, 1);
+        EXPECT_EQ(second.calls, 2);
+    }
+    notify(one->window(), DBT_DEVICEREMOVECOMPLETE, &hid);
+    EXPECT_EQ(first.calls, 2) << "the window class stays usable when one watcher goes";
+    one.reset();
+    DeviceNoticeWindow third(second.callback());
+    EXPECT_TRUE(third.ok()) << third.error();
+    notify(third.window(), DBT_DEVICEARRIVAL, &hid);
+    EXPECT_EQ(second.calls, 3);
+}
+
+// hidapi's Windows backend words its errors "<call>: (0x%08X) <system text>".
+TEST(HidFailure, TheWin32CodeTellsGoneAndDeniedWhateverTheLanguage)
+{
+    using bridge::meansDenied;
+    using bridge::meansGone;
+    EXPECT_TRUE(meansGone({0, L"WriteFile: (0x0000048F) The device is not connected."}));
+    EXPECT_TRUE(meansGone({0, L"ReadFile: (0x0000048F) Das Ger\u00e4t ist nicht angeschlossen."}));
+    EXPECT_TRUE(meansGone({0, L"hid_read_timeout/GetOverlappedResult: (0x00000651) x"}));
+    EXPECT_TRUE(meansGone({0, L"WriteFile: (0x000001b1) x"})) << "ERROR_NO_SUCH_DEVICE, lower case";
+    EXPECT_FALSE(meansGone({0, L"hid_write/WaitForSingleObject: (0x00000102) The wait timed out."}));
+    EXPECT_FALSE(meansGone({0, L"The device is not connected."})) << "words alone say nothing";
+    EXPECT_FALSE(meansGone({ENODEV, L"Zero buffer/length"})) << "no errno on this system";
+    EXPECT_FALSE(meansGone({0, L"WriteFile: (0x48F) short"}));
+    EXPECT_FALSE(meansGone({0, nullptr}));
+
+    EXPECT_TRUE(meansDenied({0, L"open_device: (0x00000005) Zugriff verweigert"}));
+    EXPECT_FALSE(meansDenied({0, L"open_device: (0x00000002) Access is denied."}));
+    EXPECT_FALSE(meansDenied({EACCES, nullptr}));
+}
+
+TEST(HidapiHost, SaysWhetherHidapiStartedListsAndFailsToOpenAPathThatIsNotThere)
+{
+    bridge::HidapiHost host;
+    // hidapi looks up its functions in hid.dll and cfgmgr32.dll; where one is
+    // missing (wine lacks some), the host says so instead of carrying on.
+    if (hid_init() == 0)
+        EXPECT_EQ(host.unavailable(), "");
+    else
+        EXPECT_NE(host.unavailable().find("resolve DLL functions: (0x"), std::string::npos)
+            << host.unavailable();
+    for (const auto& i : host.interfaces())
+        EXPECT_FALSE(i.path.empty());
+    const auto opened = host.open(R"(\\?\hid#vid_6017&pid_0200#nothing#{4d1e55b2-f16f-11cf-88cb-001111000030})");
+    EXPECT_FALSE(opened.device);
+    EXPECT_NE(opened.error.find(": (0x"), std::string::npos) << opened.error;
+    EXPECT_FALSE(opened.permissionDenied);
+}
+
+TEST(BridgeLink, WithTheRealHostAndNoBridgeStaysDisconnected)
+{
+    bridge::HidapiHost host;
+    bridge::BridgeLink link(host);
+    const auto scan = link.ScanForBridge();
+    EXPECT_EQ(scan.state, bridge::ScanResult::State::Disconnected);
+    EXPECT_FALSE(link.BridgeConnected());
+    const auto reply = link.transact(0x70, 0x45, 0x45);
+    EXPECT_EQ(reply.outcome(), bridge::Outcome::NoAnswer);
+}
+
+}  // namespace
