@@ -17,12 +17,13 @@ std::optional<std::u16string> clipped(std::optional<std::u16string> text)
     return text;
 }
 
-bool isBridge(const HidInterface& i)
-{
-    return i.vendorId == kBridgeVendorId && i.productId == kBridgeProductId;
-}
-
 }  // namespace
+
+bool BridgeLink::isBridge(const HidInterface& i) const
+{
+    return i.vendorId == kBridgeVendorId && i.productId == kBridgeProductId
+        && (!serialFilter_ || i.serial == serialFilter_);
+}
 
 void BridgeLink::release()
 {

@@ -75,6 +75,10 @@ public:
     // has gone is closed.
     ScanResult ScanForBridge();
 
+    // From now on only a bridge whose listed serial number is `serial` counts
+    // as the bridge; nullopt (the default) takes any.
+    void setSerialFilter(std::optional<std::u16string> serial) { serialFilter_ = std::move(serial); }
+
     // One transaction: writes 00 <address> <first> <second>, then reads the
     // reply. Never blocks longer than kReplyTimeout for the read. A failed
     // write is not followed by a read: the command goes unanswered. A bridge
@@ -83,15 +87,19 @@ public:
 
     bool BridgeConnected() const { return connected_; }
     const std::u16string& BridgeProduct() const { return product_; }
+    // The open bridge's path as the host listed it; empty when none is open.
+    const std::string& BridgePath() const { return bridgePath_; }
 
 private:
     void release();
+    bool isBridge(const HidInterface& i) const;
 
     HIDapi& host_;
     bool connected_ = false;
     std::unique_ptr<HidDevice> BridgeHandle;
     std::string bridgePath_;
     std::u16string product_;
+    std::optional<std::u16string> serialFilter_;
     std::array<std::uint8_t, 12> ReportBuffer{};
 };
 

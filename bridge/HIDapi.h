@@ -19,6 +19,10 @@ struct HidInterface {
     std::string path;  // opaque; only ever handed back to HIDapi::open
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
+    // The product and serial number strings as the host lists them; nullopt
+    // when the listing does not have them.
+    std::optional<std::u16string> product;
+    std::optional<std::u16string> serial;
 };
 
 // An open HID interface. Closing it is destroying it.

@@ -119,8 +119,16 @@ std::vector<HidInterface> HidapiHost::interfaces()
 {
     std::vector<HidInterface> found;
     hid_device_info* list = hid_enumerate(0, 0);
-    for (const hid_device_info* i = list; i; i = i->next)
-        found.push_back({i->path ? i->path : "", i->vendor_id, i->product_id});
+    for (const hid_device_info* i = list; i; i = i->next) {
+        HidInterface& one = found.emplace_back();
+        one.path = i->path ? i->path : "";
+        one.vendorId = i->vendor_id;
+        one.productId = i->product_id;
+        if (i->product_string)
+            one.product = toUtf16(i->product_string);
+        if (i->serial_number)
+            one.serial = toUtf16(i->serial_number);
+    }
     hid_free_enumeration(list);
     return found;
 }

@@ -1,5 +1,7 @@
 #include "BoardWindow.h"
 
+#include "Trace.h"
+
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -40,16 +42,6 @@ QString registerText(const QString& name, int value)
         .arg(name)
         .arg(value)
         .arg(QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper());
-}
-
-QString verdictText(Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::Acknowledged: return QStringLiteral("acknowledged");
-    case Verdict::NotAcknowledged: return QStringLiteral("NACK");
-    case Verdict::NoAnswer: break;
-    }
-    return QStringLiteral("no answer");
 }
 
 template <typename W>
@@ -148,14 +140,6 @@ BoardWindow::BoardWindow(VirtualBridge& bridge, QWidget* parent)
 }
 
 BoardWindow::~BoardWindow() = default;
-
-QString BoardWindow::hexReport(const Report& report)
-{
-    QStringList bytes;
-    for (const auto byte : report)
-        bytes << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-    return bytes.join(QLatin1Char(' '));
-}
 
 void BoardWindow::buildLayout()
 {
@@ -342,10 +326,7 @@ void BoardWindow::addTrace(const Report& output, const Report& reply, Verdict ve
     case Verdict::NotAcknowledged: ++nacks_; break;
     case Verdict::NoAnswer: ++noAnswers_; break;
     }
-    pendingTrace_.push_back(QStringLiteral("%1 -> %2  %3")
-                                .arg(hexReport(output),
-                                     reply.empty() ? QStringLiteral("(nothing)") : hexReport(reply),
-                                     verdictText(verdict)));
+    pendingTrace_.push_back(traceLine(output, reply, verdict));
     if (pendingTrace_.size() > kTraceLines)
         pendingTrace_.pop_front();  // would be dropped from the trace at once anyway
     if (!flushQueued_) {

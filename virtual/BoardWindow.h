@@ -54,9 +54,6 @@ public:
     explicit BoardWindow(VirtualBridge& bridge, QWidget* parent = nullptr);
     ~BoardWindow() override;
 
-    // "00 70 41 41", the way the trace writes a report.
-    static QString hexReport(const Report& report);
-
 private:
     void buildLayout();
     void bindSwitches();

@@ -1,5 +1,7 @@
 #include "VirtualBridge.h"
 
+#include "Trace.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -80,7 +82,8 @@ std::vector<bridge::HidInterface> VirtualBridge::interfaces()
 {
     std::vector<bridge::HidInterface> list;
     for (const auto& slot : slots_)
-        list.push_back({slot->info.path, slot->info.vendorId, slot->info.productId});
+        list.push_back({slot->info.path, slot->info.vendorId, slot->info.productId,
+                        slot->info.product, slot->info.serial});
     return list;
 }
 
@@ -244,11 +247,7 @@ int VirtualBridge::deviceWrite(Slot& slot, std::span<const std::uint8_t> report)
         emit exchanged(output, {}, Verdict::NoAnswer);
     } else {
         slot.ready.push_back(reply);
-        const std::uint8_t seen = reply[1];
-        emit exchanged(output, reply,
-                       seen == kStatusNack ? Verdict::NotAcknowledged
-                       : seen == 0x00      ? Verdict::NoAnswer
-                                           : Verdict::Acknowledged);
+        emit exchanged(output, reply, verdictOf(reply));
     }
     return static_cast<int>(report.size());
 }

@@ -2,6 +2,7 @@
 // platform's device notices, the window) on simulated hidraw bridges: plugged,
 // commanded, unplugged, replugged, refused, silenced.
 
+#include "Cli.h"
 #include "HidapiHost.h"
 #include "Machine.h"
 #include "Panel.h"
@@ -316,6 +317,13 @@ class AsUser : public ::testing::Test {
         const QString tip = bar2.Panel(0).toolTip();
         EXPECT_TRUE(tip.contains("70-krl7741-bridge.rules")) << tip.toStdString();
         EXPECT_TRUE(tip.contains("Permission denied")) << tip.toStdString();
+
+        // krl7741 gives the same reason, and exit status 3.
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        EXPECT_EQ(cli::run({"krl7741", "set", "pwm1=3"}, host, o, e), cli::kExitNoBridge);
+        EXPECT_TRUE(err.contains("70-krl7741-bridge.rules")) << err.toStdString();
+        EXPECT_TRUE(err.contains("Permission denied")) << err.toStdString();
     }
 };
 

@@ -1,0 +1,79 @@
+#pragma once
+// krl7741, the driver from the command line: parses a command line, checks
+// all of it, then performs it through a host's HID services, one bridge
+// transaction per command byte, exactly as the panel sends them.
+
+#include "HIDapi.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace cli {
+
+// Exit statuses.
+inline constexpr int kExitAcknowledged = 0; // every command was acknowledged
+inline constexpr int kExitNotAcknowledged = 1; // one or more were not acknowledged
+inline constexpr int kExitNoAnswer = 2; // one or more went unanswered, or the bridge was lost
+inline constexpr int kExitNoBridge = 3; // no bridge could be opened
+inline constexpr int kExitUsage = 64; // the command line is wrong; nothing was sent
+inline constexpr int kExitInterrupted = 130; // a ramp was stopped with Ctrl-C
+
+inline constexpr std::uint8_t kAddressBT = 0x70; // KRL7741B / KRL7741T
+inline constexpr std::uint8_t kAddressC = 0x72; // KRL7741C
+
+inline constexpr std::chrono::milliseconds kDefaultInterval { 50 }; // the panel's ramp interval
+inline constexpr int kIntervalMin = 10;
+inline constexpr int kIntervalMax = 200;
+
+enum class Command { List, Set, Send, Ramp };
+enum class Sequence { Seq1, Seq2, Seq3 };
+
+// One command byte to send, and how the output names it ("PWM LED1 = $51").
+struct Byte {
+    std::uint8_t value = 0;
+    QString description;
+};
+
+// A command line, checked.
+struct Invocation {
+    Command command = Command::List;
+    std::vector<Byte> bytes; // set, send
+    Sequence sequence = Sequence::Seq1;
+    std::chrono::milliseconds interval = kDefaultInterval;
+    std::uint8_t address = kAddressBT;
+    std::optional<QString> serial;
+    bool virtualBoard = false;
+    bool trace = false;
+};
+
+struct Parsed {
+    std::optional<Invocation> invocation; // set when the command line is good
+    QString error; // one line naming the bad argument
+    QString help; // set when help was asked for
+};
+
+// Checks a whole command line (arguments[0] is the program).
+Parsed parse(const QStringList& arguments);
+
+// Performs a checked command line on `host`; returns the exit status.
+int execute(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err);
+
+// Parses, then executes on the host `hostFor` gives for the invocation.
+// Help goes to `out`, errors to `err`.
+using HostChoice = std::function<bridge::HIDapi&(const Invocation&)>;
+int run(const QStringList& arguments, const HostChoice& hostFor, QTextStream& out, QTextStream& err);
+int run(const QStringList& arguments, bridge::HIDapi& host, QTextStream& out, QTextStream& err);
+
+// The virtual evaluation board: a virtual host with the board's bridge plugged
+// in and a KRL7741B/T behind it.
+std::unique_ptr<bridge::HIDapi> evaluationBoard();
+
+} // namespace cli

@@ -1,0 +1,102 @@
+// krl7741 on the real host (hidapi's hidraw backend) and simulated hidraw
+// bridges: what it lists, what reaches the bridge, and a bridge pulled out
+// in the middle of a ramp.
+
+#include "Cli.h"
+#include "HidapiHost.h"
+#include "Machine.h"
+
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using hidraw_sim::BridgeSpec;
+using hidraw_sim::Machine;
+using hidraw_sim::Notices;
+
+namespace {
+
+class HidrawCli : public ::testing::Test {
+protected:
+    void SetUp() override { HIDRAW_REQUIRE_MACHINE(); }
+};
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+    QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+};
+
+Result krl7741(bridge::HIDapi& host, const char* line)
+{
+    Result r;
+    QTextStream out(&r.out), err(&r.err);
+    r.status = cli::run(
+        QStringLiteral("krl7741 %1").arg(QLatin1String(line)).split(QLatin1Char(' ')), host, out, err);
+    return r;
+}
+
+QString listed(int minor, const char* serial, bool used)
+{
+    return QStringLiteral("%1%2  6017:0200  product \"KRL7741 USB-I2C Bridge\"  serial \"%3\"")
+        .arg(used ? "* " : "  ", QString::fromStdString(Machine::devnode(minor)), QLatin1String(serial));
+}
+
+} // namespace
+
+TEST_F(HidrawCli, ListShowsEveryBridgeAndTheOneThatWouldBeUsed)
+{
+    Machine machine(Notices::Kernel);
+    bridge::HidapiHost host;
+    Result r = krl7741(host, "list");
+    EXPECT_EQ(r.status, cli::kExitNoBridge);
+
+    BridgeSpec first, second;
+    first.serial = "KRL-0001";
+    second.serial = "KRL-0002";
+    const int a = machine.plug(first);
+    r = krl7741(host, "list");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.lines(), QStringList({ listed(a, "KRL-0001", true) }));
+
+    const int b = machine.plug(second);
+    r = krl7741(host, "--serial KRL-0002 list");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.lines().contains(listed(a, "KRL-0001", false))) << r.out.toStdString();
+    EXPECT_TRUE(r.lines().contains(listed(b, "KRL-0002", true))) << r.out.toStdString();
+    EXPECT_TRUE(machine.written(a).empty());
+    EXPECT_TRUE(machine.written(b).empty());
+}
+
+TEST_F(HidrawCli, SetReachesTheBridgeAsThePanelSendsIt)
+{
+    Machine machine(Notices::Kernel);
+    bridge::HidapiHost host;
+    const int minor = machine.plug();
+    const Result r = krl7741(host, "set peak=24 pwm1=17 pwm2=0 pwm3=30");
+    EXPECT_EQ(r.status, cli::kExitAcknowledged) << r.err.toStdString();
+    EXPECT_EQ(machine.written(minor), (std::vector<std::string> { "703838", "705151", "706060", "709E9E" }));
+    EXPECT_EQ(r.lines().first(), "ILED PEAK = $38: sent 70 38 38, reply 01 38 38, acknowledged");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return machine.opens(minor) == 0; }, 5000)) << "closed at the end";
+}
+
+TEST_F(HidrawCli, ABridgeUnpluggedMidRampEndsItWithTwo)
+{
+    Machine machine(Notices::Kernel);
+    bridge::HidapiHost host;
+    const int minor = machine.plug();
+    std::size_t reached = 0;
+    QTimer::singleShot(200, [&] {
+        reached = machine.written(minor).size();
+        machine.unplug(minor);
+    });
+    const Result r = krl7741(host, "ramp seq3 --interval 10");
+    EXPECT_EQ(r.status, cli::kExitNoAnswer) << r.err.toStdString();
+    EXPECT_GT(reached, 3u) << "the ramp was under way";
+    // One line for each command that reached the bridge, and one for the one that found it gone.
+    EXPECT_EQ(r.lines().size(), static_cast<qsizetype>(reached) + 1) << r.out.toStdString();
+    EXPECT_TRUE(r.lines().last().endsWith("no answer (bridge lost)")) << r.out.toStdString();
+    EXPECT_EQ(r.err, "krl7741: the bridge was lost\n");
+}
