@@ -5,8 +5,6 @@
 #include <QMessageBox>
 #include <QProxyStyle>
 
-#include <exception>
-
 namespace app {
 namespace {
 
@@ -49,21 +47,12 @@ Application::Application(int& argc, char** argv)
     setStyle(new PanelStyle);
 }
 
-bool Application::notify(QObject* receiver, QEvent* event)
+void showError(const QString& message)
 {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& error) {
-        showError(QString::fromLocal8Bit(error.what()));
-    } catch (...) {
-        showError(QStringLiteral("Unknown error"));
-    }
-    return false;
-}
-
-void Application::showError(const QString& message)
-{
-    QMessageBox box(QMessageBox::Critical, title_, message, QMessageBox::Ok);
+    const auto* application = qobject_cast<const Application*>(QCoreApplication::instance());
+    const QString title = application ? application->title()
+                                      : applicationTitle(QCoreApplication::applicationFilePath());
+    QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
 }

@@ -1,8 +1,11 @@
 #pragma once
-// The application object: the panel's font, its title, and the one place
-// where an error escaping a handler is caught and shown.
+// The application object: the panel's font and its title; and the error box
+// an error raised in a handler is shown in.
 
 #include <QApplication>
+
+#include <exception>
+#include <utility>
 
 namespace app {
 
@@ -20,16 +23,30 @@ class Application final : public QApplication {
 public:
     Application(int& argc, char** argv);
 
-    // Delivers one event; an error raised by its handler ends that handler
-    // and is shown in a modal error box, and the program goes on.
-    bool notify(QObject* receiver, QEvent* event) override;
-
     QString title() const { return title_; }
 
 private:
-    void showError(const QString& message);
-
     QString title_;
 };
+
+// The error box: a modal critical message box with an OK button, the
+// application's title as caption and `message` as text.
+void showError(const QString& message);
+
+// Runs one handler. An error it raises ends the handler there and is shown
+// in the error box; nothing unwinds into Qt's event dispatch, which is built
+// without exception support. Every handler the window binds is called
+// through here.
+template <typename Handler>
+void runHandler(Handler&& handler) noexcept
+{
+    try {
+        std::forward<Handler>(handler)();
+    } catch (const std::exception& error) {
+        showError(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        showError(QStringLiteral("Unknown error"));
+    }
+}
 
 }  // namespace app

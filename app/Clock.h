@@ -9,6 +9,9 @@
 
 namespace app {
 
+// The time part's format, in QLocale::toString's pattern letters.
+QString clockTimeFormat(const QLocale& locale);
+
 QString clockText(const QDateTime& now, const QLocale& locale);
 
 }  // namespace app

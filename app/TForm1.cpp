@@ -1,5 +1,6 @@
 #include "TForm1.h"
 
+#include "Application.h"
 #include "Clock.h"
 #include "Tag.h"
 #include "Texts.h"
@@ -34,7 +35,7 @@ constexpr std::chrono::milliseconds kClockInterval = 1000ms;
 constexpr std::chrono::milliseconds kRampInterval = 50ms;
 constexpr int kRampIntervalMin = 10;
 constexpr int kRampIntervalMax = 200;
-constexpr int kSetupMax = 30;
+constexpr int kSetupMax = driver::kMaxPosition;
 constexpr std::uint8_t kAddressBT = 0x70;
 constexpr std::uint8_t kAddressC = 0x72;
 
@@ -259,26 +260,34 @@ void TForm1::setTabOrder()
     StatusBar2->setFocusPolicy(Qt::NoFocus);
 }
 
+template <typename Sender, typename Signal>
+void TForm1::bind(Sender* sender, Signal signal, void (TForm1::*handler)())
+{
+    connect(sender, signal, this, [this, handler] { runHandler([this, handler] { (this->*handler)(); }); });
+}
+
 // Handlers are bound only once every property is in place, so building the
-// window runs none of them.
+// window runs none of them. Every one is called through runHandler (bind, and
+// event() for the device notice), so an error it raises is shown where it
+// was raised and never crosses Qt's own code.
 void TForm1::bindHandlers()
 {
-    connect(Timer1, &toolkit::Timer::OnTimer, this, &TForm1::Timer1Timer);
-    connect(TimerSEQA, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQATimer);
-    connect(TimerSEQB, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQBTimer);
-    connect(TimerSEQC, &toolkit::Timer::OnTimer, this, &TForm1::TimerSEQCTimer);
-    connect(TSEQA, &toolkit::TrackBar::Change, this, &TForm1::TSEQAChange);
-    connect(TSEQB, &toolkit::TrackBar::Change, this, &TForm1::TSEQBChange);
-    connect(TSEQC, &toolkit::TrackBar::Change, this, &TForm1::TSEQCChange);
-    connect(RUN_SEQ, &QCheckBox::clicked, this, &TForm1::RUN_SEQClick);
-    connect(ILEDslider, &toolkit::TrackBar::Change, this, &TForm1::ILEDsliderChange);
-    connect(LED1slider, &toolkit::TrackBar::Change, this, &TForm1::LED1sliderChange);
-    connect(LED2slider, &toolkit::TrackBar::Change, this, &TForm1::LED2sliderChange);
-    connect(LED3slider, &toolkit::TrackBar::Change, this, &TForm1::LED3sliderChange);
-    connect(ILED_UP, &toolkit::TrackBar::Change, this, &TForm1::ILED_UPChange);
-    connect(ILED_DWN, &toolkit::TrackBar::Change, this, &TForm1::ILED_DWNChange);
-    connect(GD_START, &toolkit::TrackBar::Change, this, &TForm1::GD_STARTChange);
-    connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+    bind(Timer1, &toolkit::Timer::OnTimer, &TForm1::Timer1Timer);
+    bind(TimerSEQA, &toolkit::Timer::OnTimer, &TForm1::TimerSEQATimer);
+    bind(TimerSEQB, &toolkit::Timer::OnTimer, &TForm1::TimerSEQBTimer);
+    bind(TimerSEQC, &toolkit::Timer::OnTimer, &TForm1::TimerSEQCTimer);
+    bind(TSEQA, &toolkit::TrackBar::Change, &TForm1::TSEQAChange);
+    bind(TSEQB, &toolkit::TrackBar::Change, &TForm1::TSEQBChange);
+    bind(TSEQC, &toolkit::TrackBar::Change, &TForm1::TSEQCChange);
+    bind(RUN_SEQ, &QCheckBox::clicked, &TForm1::RUN_SEQClick);
+    bind(ILEDslider, &toolkit::TrackBar::Change, &TForm1::ILEDsliderChange);
+    bind(LED1slider, &toolkit::TrackBar::Change, &TForm1::LED1sliderChange);
+    bind(LED2slider, &toolkit::TrackBar::Change, &TForm1::LED2sliderChange);
+    bind(LED3slider, &toolkit::TrackBar::Change, &TForm1::LED3sliderChange);
+    bind(ILED_UP, &toolkit::TrackBar::Change, &TForm1::ILED_UPChange);
+    bind(ILED_DWN, &toolkit::TrackBar::Change, &TForm1::ILED_DWNChange);
+    bind(GD_START, &toolkit::TrackBar::Change, &TForm1::GD_STARTChange);
+    bind(Exit1, &QAction::triggered, &TForm1::Exit1Click);
 
     ramps_ = std::make_unique<sequences::Ramps>(sequences::Ramps::Wiring{
         *TimerSEQA, *TimerSEQB, *TimerSEQC,
@@ -294,11 +303,13 @@ void TForm1::bindHandlers()
 bool TForm1::event(QEvent* event)
 {
     if (event->type() == kDeviceChangeEvent) {
-        ScanForBridge();
+        runHandler([this] { ScanForBridge(); });
         return true;
     }
     if (event->type() == QEvent::LocaleChange)
         readDecimalSeparator();
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        valueWidths_.clear();  // the value labels measure again
     return QMainWindow::event(event);
 }
 
@@ -365,8 +376,12 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
     StatusBar2->SetText(3, QStringLiteral("$%1- $%2- $%3")
                                .arg(driver::hexByte(reply.status), driver::hexByte(reply.first),
                                     driver::hexByte(reply.second)));
-    PORTW->clear();
-    PORTW->setTextColor(kRed);
+    // An empty PORTW already red stays as it is: clearing and recolouring it
+    // again changes nothing anyone can see, and costs a document rebuild.
+    if (!PORTW->document()->isEmpty() || PORTW->textColor() != kRed) {
+        PORTW->clear();
+        PORTW->setTextColor(kRed);
+    }
     switch (reply.outcome()) {
     case bridge::Outcome::NotAcknowledged:
         SetTag(*PORTW, Tag(*PORTW) + 1);
@@ -387,10 +402,29 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
 void TForm1::applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value)
 {
     const driver::SetupCommand command = driver::setupCommand(control, slider.value(), decimalSeparator_);
-    value.setText(command.value);
-    value.resize(value.sizeHint().width(), value.height());  // labels grow with their text
-    PORTW->setPlainText(command.description);
-    WriteDriverCommand(command.byte, command.byte);
+    if (value.text() != command.value) {
+        value.setText(command.value);
+        value.resize(valueWidth(value), value.height());  // labels grow with their text
+    }
+    // The description stands in PORTW only until the transaction shows its
+    // outcome there, and nothing paints or reads the window in between; it
+    // is written only if the transaction ends in an error, which the error
+    // box then shows over it.
+    try {
+        WriteDriverCommand(command.byte, command.byte);
+    } catch (...) {
+        PORTW->setPlainText(command.description);
+        throw;
+    }
+}
+
+int TForm1::valueWidth(const QLabel& value)
+{
+    auto& known = valueWidths_[&value];
+    const auto found = known.constFind(value.text());
+    if (found != known.constEnd())
+        return *found;
+    return *known.insert(value.text(), value.sizeHint().width());
 }
 
 void TForm1::ILEDsliderChange() { applySetup(driver::Setup::IledPeak, *ILEDslider, *VAL_ILED); }

@@ -12,10 +12,12 @@
 
 #include <QDateTime>
 #include <QEvent>
+#include <QHash>
 #include <QLocale>
 #include <QMainWindow>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 class QAction;
@@ -74,8 +76,13 @@ protected:
 private:
     void buildLayout();
     void bindHandlers();
+    // Connects `signal` of `sender` to `handler`, called through runHandler.
+    template <typename Sender, typename Signal>
+    void bind(Sender* sender, Signal signal, void (TForm1::*handler)());
     void setTabOrder();
     void applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value);
+    // The value label's width for its text (its size hint), measured once per text.
+    int valueWidth(const QLabel& value);
     void showDisconnected();
     void showScan(const bridge::ScanResult& scan);
     void readDecimalSeparator();
@@ -85,6 +92,7 @@ private:
     std::shared_ptr<void> deviceWatch_;
     QString noticeProblem_;  // why the bridge cannot be reached or followed here, if so
     QChar decimalSeparator_ = QLatin1Char('.');
+    std::map<const QLabel*, QHash<QString, int>> valueWidths_;
 
     QWidget* client_ = nullptr;
     QGroupBox* GroupBox1 = nullptr;

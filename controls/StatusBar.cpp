@@ -1,5 +1,7 @@
 #include "StatusBar.h"
 
+#include <QEvent>
+
 namespace toolkit {
 
 StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent)
@@ -16,16 +18,33 @@ StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent)
     place();
 }
 
-namespace {
+// Panels that show many different texts (the reply bytes) would otherwise
+// lay out every text again only to learn whether it fits.
+constexpr qsizetype kMaxRemembered = 1024;
 
-void align(QLabel& panel)
+int StatusBar::advance(const QLabel& panel)
+{
+    const auto found = advances_.constFind(panel.text());
+    if (found != advances_.constEnd())
+        return *found;
+    if (advances_.size() >= kMaxRemembered)
+        advances_.clear();
+    return *advances_.insert(panel.text(), panel.fontMetrics().horizontalAdvance(panel.text()));
+}
+
+void StatusBar::align(QLabel& panel)
 {
     const int room = panel.contentsRect().width() - 2 * panel.margin();
-    const bool fits = panel.fontMetrics().horizontalAdvance(panel.text()) <= room;
+    const bool fits = advance(panel) <= room;
     panel.setAlignment(fits ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-}  // namespace
+void StatusBar::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        advances_.clear();  // every panel shares the bar's font
+    QWidget::changeEvent(event);
+}
 
 void StatusBar::SetText(int index, const QString& text)
 {

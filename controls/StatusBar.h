@@ -3,6 +3,7 @@
 // lowered bevel; the last panel reaches to the right edge whatever its width.
 
 #include <QFrame>
+#include <QHash>
 #include <QLabel>
 #include <QWidget>
 
@@ -24,12 +25,17 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void place();
+    void align(QLabel& panel);
+    // The text's width in the panels' font, measured once per text.
+    int advance(const QLabel& panel);
 
     std::vector<int> widths_;
     std::vector<QLabel*> panels_;
+    QHash<QString, int> advances_;
 };
 
 }  // namespace toolkit

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <algorithm>
 #include <array>
 
 namespace driver {
@@ -50,8 +51,9 @@ constexpr std::array<SetupRow, 7> kSetupRows{{
 
 }  // namespace
 
-SetupCommand setupCommand(Setup control, int position, QChar decimalSeparator)
+SetupCommand setupCommand(Setup control, int requested, QChar decimalSeparator)
 {
+    const int position = std::clamp(requested, 0, kMaxPosition);
     const SetupRow& row = kSetupRows[static_cast<std::size_t>(control)];
     const int formed = (control == Setup::IledPeak && position == 0)
         ? kPeakCurrentOff

@@ -19,6 +19,7 @@ inline constexpr std::uint8_t kIledDown = 0xC0;        // "ILED-DOWN", shown as 
 inline constexpr std::uint8_t kGdStart = 0xE0;         // "GD START", shown as "GRADUAL DIMMING"
 
 inline constexpr int kValueMask = 0x1F;
+inline constexpr int kMaxPosition = 30;  // the set-up controls' range is 0..30
 
 // The text read as a hexadecimal number: case-insensitive, at most the first
 // 16 characters, a character that is no hex digit counting as the digit -1.
@@ -34,7 +35,8 @@ QString generalNumber(double value, QChar decimalSeparator);
 // The seven set-up and dimming controls.
 enum class Setup { IledPeak, PwmLed1, PwmLed2, PwmLed3, IledUp, IledDown, GdStart };
 
-// What one set-up control at position `position` (0..30) sends and shows.
+// What one set-up control at position `position` (0..30) sends and shows. A
+// position outside that range is taken as the nearest end of it.
 struct SetupCommand {
     std::uint8_t byte = 0;  // the command byte that travels
     QString value;          // the value label's text, e.g. "37.5%"

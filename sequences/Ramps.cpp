@@ -27,6 +27,10 @@ void Ramps::RUN_SEQClick()
     w_.send(driver::kPwmLed2);
     w_.send(driver::kPwmLed3);
 
+    // TimerSEQA is started first, then TimerSEQB, then TimerSEQC: where two
+    // of them share an interval, the earlier started ticks first in each
+    // period, so TimerSEQA has stopped itself before a hand-over starts it
+    // afresh, and never steps again in the same instant.
     switch (w_.selected()) {
     case Sequence::Seq1:
         restart(w_.timerA);
@@ -34,14 +38,14 @@ void Ramps::RUN_SEQClick()
         w_.timerC.SetEnabled(false);
         break;
     case Sequence::Seq2:
-        restart(w_.timerB);
         w_.timerA.SetEnabled(true);
+        restart(w_.timerB);
         w_.timerC.SetEnabled(false);
         break;
     case Sequence::Seq3:
-        restart(w_.timerC);
         w_.timerA.SetEnabled(true);
         w_.timerB.SetEnabled(true);
+        restart(w_.timerC);
         break;
     }
 }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using testing_support::Panel;
@@ -47,7 +48,13 @@ protected:
         return *found;
     }
 
-    QString text(const char* label) { return on<QLabel>(label).text(); }
+    // What the board window shows once the event loop has run, as anyone
+    // looking at it sees it: the trace and the counts follow at that point.
+    QString text(const char* label)
+    {
+        QCoreApplication::processEvents();
+        return on<QLabel>(label).text();
+    }
     double brightness(const char* lamp) { return on<Lamp>(lamp).brightness(); }
 
     // The operator clicks a switch on the board window, on its check mark.
@@ -71,7 +78,11 @@ protected:
         QTest::keyClick(&slider, key);
     }
 
-    QStringList trace() { return on<QPlainTextEdit>("Trace").toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QStringList trace()
+    {
+        QCoreApplication::processEvents();
+        return on<QPlainTextEdit>("Trace").toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
     QString lastTrace()
     {
         const QStringList lines = trace();
@@ -351,4 +362,29 @@ TEST_F(Board, TheTraceKeepsTheNewestLinesAndTheCountsKeepEverything)
     EXPECT_EQ(lines.front(), "00 70 05 00 -> 00 01 05 00  acknowledged");  // report 5
     EXPECT_EQ(lines.back(), "00 70 EC 03 -> 00 01 EC 03  acknowledged");   // report 1004
     EXPECT_EQ(text("AckCount"), "Acknowledged: 1005");
+}
+
+TEST(VirtualBridgeRecord, KeepsOnlyTheNewestReportsSoALongDemoStaysSmall)
+{
+    VirtualBridge bridge;
+    bridge.setRealTime(false);
+    bridge.plug(VirtualBridge::evaluationBoard());
+    bridge::BridgeLink link(bridge);
+    ASSERT_EQ(link.ScanForBridge().state, bridge::ScanResult::State::Opened);
+    const std::size_t total = VirtualBridge::kWrittenKept + 300;
+    for (std::size_t i = 0; i < total; ++i)
+        link.transact(virtualboard::kAddressBT, static_cast<std::uint8_t>(i & 0xFF),
+                      static_cast<std::uint8_t>(i >> 8));
+
+    ASSERT_EQ(bridge.written().size(), VirtualBridge::kWrittenKept);
+    ASSERT_EQ(bridge.writtenAt().size(), VirtualBridge::kWrittenKept);
+    EXPECT_EQ(testing_support::hex(bridge.written().front()), "00 70 2C 01");  // report 300
+    const std::size_t last = total - 1;
+    EXPECT_EQ(bridge.written().back(),
+              virtualboard::Report({0x00, 0x70, static_cast<std::uint8_t>(last & 0xFF),
+                                    static_cast<std::uint8_t>(last >> 8)}));
+    EXPECT_TRUE(std::is_sorted(bridge.writtenAt().begin(), bridge.writtenAt().end()));
+    bridge.clearWritten();
+    EXPECT_TRUE(bridge.written().empty());
+    EXPECT_TRUE(bridge.writtenAt().empty());
 }

@@ -272,3 +272,57 @@ TEST(Commands, ValuesUseTheUsersDecimalSeparatorAndFollowItsChanges)
     EXPECT_GE(p.find<QLabel>("VAL_PWM2").width(), p.find<QLabel>("VAL_PWM2").sizeHint().width())
         << "the label grows with its text";
 }
+
+// What anyone can see or read of the window after each change stays exactly
+// what it was when every change rewrote PORTW and measured its label: the
+// value text with the label as wide as that text needs, an empty red PORTW
+// after an answer, the red error after a NACK, and the status panels' texts.
+TEST(Commands, EveryChangeLeavesTheSameTextsColoursAndLabelSizes)
+{
+    Panel p;
+    const struct {
+        const char* bar;
+        const char* label;
+    } controls[] = {{"ILEDslider", "VAL_ILED"}, {"LED1slider", "VAL_PWM1"}, {"LED2slider", "VAL_PWM2"},
+                    {"LED3slider", "VAL_PWM3"}, {"ILED_UP", "VAL_START"},   {"ILED_DWN", "Val_STOP"},
+                    {"GD_START", "VAL_WIDTH"}};
+    auto& portw = p.find<QTextEdit>("PORTW");
+    for (const auto& c : controls) {
+        SCOPED_TRACE(c.bar);
+        auto& bar = focused(p, c.bar);
+        auto& label = p.find<QLabel>(c.label);
+        for (int round = 0; round < 2; ++round) {  // the second time, every text has been seen before
+            QTest::keyClick(&bar, Qt::Key_Home);
+            for (int v = 0; v <= 30; ++v) {
+                if (v > 0)
+                    QTest::keyClick(&bar, Qt::Key_Right);
+                ASSERT_EQ(bar.value(), v);
+                const driver::SetupCommand expected = driver::setupCommand(
+                    static_cast<driver::Setup>(&c - controls), v, QLatin1Char('.'));
+                EXPECT_EQ(label.text(), expected.value);
+                EXPECT_EQ(label.width(), label.sizeHint().width()) << expected.value.toStdString();
+                EXPECT_TRUE(portw.toPlainText().isEmpty());
+                EXPECT_EQ(portw.textColor(), QColor(255, 0, 0));
+                EXPECT_EQ(p.panel("StatusBar2", 3), QStringLiteral("$01- $%1- $%1").arg(driver::hexByte(expected.byte)));
+            }
+        }
+    }
+
+    // A NACK writes its message in red; the next answer empties PORTW again.
+    auto& bar = focused(p, "LED1slider");
+    p.bridge.setChipAddress(virtualboard::kAddressC);
+    QTest::keyClick(&bar, Qt::Key_Left);
+    EXPECT_EQ(p.portw(), "I2C error : no Acknowledge from device");
+    EXPECT_EQ(portwColour(p), QColor(255, 0, 0));
+    p.bridge.setChipAddress(virtualboard::kAddressBT);
+    QTest::keyClick(&bar, Qt::Key_Left);
+    EXPECT_TRUE(p.portw().isEmpty());
+    EXPECT_EQ(portw.textColor(), QColor(255, 0, 0));
+    // Something typed into PORTW goes at the next answer, as before.
+    portw.setFocus();
+    QTest::keyClicks(&portw, "x");
+    bar.setFocus();
+    QTest::keyClick(&bar, Qt::Key_Left);
+    EXPECT_TRUE(p.portw().isEmpty());
+    EXPECT_EQ(portw.textColor(), QColor(255, 0, 0));
+}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 using driver::HexTextToInt;
 using SetupControl = driver::Setup;
 using driver::setupCommand;
@@ -82,4 +84,29 @@ TEST(SetupCommand, EveryPositionSendsBasePlusValue)
     }
     for (int p = 1; p <= 30; ++p)
         EXPECT_EQ(setupCommand(SetupControl::IledPeak, p, QLatin1Char('.')).byte, 0x20 + p);
+}
+
+TEST(SetupCommand, APositionOutsideTheRangeIsTakenAsTheNearestEnd)
+{
+    const SetupControl controls[] = {SetupControl::IledPeak, SetupControl::PwmLed1, SetupControl::PwmLed2,
+                                     SetupControl::PwmLed3,  SetupControl::IledUp,  SetupControl::IledDown,
+                                     SetupControl::GdStart};
+    for (const SetupControl control : controls) {
+        const auto low = setupCommand(control, 0, QLatin1Char('.'));
+        const auto high = setupCommand(control, 30, QLatin1Char('.'));
+        for (const int p : {-1, -31, INT_MIN}) {
+            const auto c = setupCommand(control, p, QLatin1Char('.'));
+            EXPECT_EQ(c.byte, low.byte) << p;
+            EXPECT_EQ(c.value, low.value) << p;
+            EXPECT_EQ(c.description, low.description) << p;
+        }
+        for (const int p : {31, 32, 0x7FFF, INT_MAX}) {
+            const auto c = setupCommand(control, p, QLatin1Char('.'));
+            EXPECT_EQ(c.byte, high.byte) << p;
+            EXPECT_EQ(c.value, high.value) << p;
+            EXPECT_EQ(c.description, high.description) << p;
+        }
+    }
+    // The register field never spills into the next register's code.
+    EXPECT_EQ(setupCommand(SetupControl::PwmLed1, 31, QLatin1Char('.')).byte, 0x5E);
 }

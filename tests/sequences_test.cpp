@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
 using namespace std::chrono_literals;
 using sequences::Ramps;
 using sequences::Sequence;
@@ -237,4 +241,56 @@ TEST(SequencesInTheWindow, ARealSeq1RunOnTheEventLoop)
     EXPECT_EQ(p.bridge.registers().pwm[0], 31);
     EXPECT_EQ(p.find<toolkit::TrackBar>("LED1slider").value(), 0) << "set-up track bars stay put";
     EXPECT_EQ(p.find<QLabel>("VAL_PWM1").text(), "00%");
+}
+
+TEST(SequencesInTheWindow, RealTimersNeverStepAChannelTwiceInOneInterval)
+{
+    // All three sequences play at once, each in its own window on its own
+    // bridge, at the default 50 ms interval with all three timers sharing it.
+    const Sequence sequences[] = {Sequence::Seq1, Sequence::Seq2, Sequence::Seq3};
+    const char* radios[] = {"SEQ1", "SEQ2", "SEQ3"};
+    std::vector<std::unique_ptr<Panel>> panels;
+    for (const char* radio : radios) {
+        panels.push_back(std::make_unique<Panel>());
+        Panel& p = *panels.back();
+        QTest::mouseClick(&p.find<QRadioButton>(radio), Qt::LeftButton);
+        QTest::mouseClick(&p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
+    }
+    auto stopped = [](Panel& p) {
+        return !p.find<toolkit::Timer>("TimerSEQA").Enabled() && !p.find<toolkit::Timer>("TimerSEQB").Enabled()
+            && !p.find<toolkit::Timer>("TimerSEQC").Enabled();
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::all_of(panels.begin(), panels.end(), [&](auto& p) { return stopped(*p); }); },
+                                60000));
+
+    constexpr auto kHalfInterval = 25ms;
+    // Every level each channel was sent, in order, per sequence.
+    const std::vector<int> seq3Led1 = std::vector<int>{0} + ramp(0) + std::vector<int>{1} + ramp(0) + ramp(0);
+    const std::vector<std::vector<int>> expected[] = {
+        {std::vector<int>{0} + ramp(0), {0}, {0}},
+        {std::vector<int>{0} + ramp(0) + ramp(0), std::vector<int>{0} + ramp(0), {0}},
+        {seq3Led1, std::vector<int>{0} + ramp(0) + ramp(0), std::vector<int>{0} + ramp(0)},
+    };
+    for (std::size_t s = 0; s < panels.size(); ++s) {
+        SCOPED_TRACE(radios[s]);
+        const auto& bridge = panels[s]->bridge;
+        std::vector<std::vector<int>> levels(3);
+        std::vector<std::chrono::steady_clock::time_point> lastAt(3);
+        for (std::size_t i = 0; i < bridge.written().size(); ++i) {
+            const int command = bridge.written()[i].at(2);
+            const auto channel = static_cast<std::size_t>((command >> 5) - 2);  // 0x40, 0x60, 0x80
+            ASSERT_LT(channel, 3u);
+            const int level = command & 0x1F;
+            const auto at = bridge.writtenAt()[i];
+            // A step up comes at least half an interval after the channel's
+            // previous command; a hand-over may send a ramp's first step twice.
+            if (!levels[channel].empty() && level > levels[channel].back()) {
+                EXPECT_GE(at - lastAt[channel], kHalfInterval)
+                    << "channel " << channel + 1 << " stepped to " << level << " too soon";
+            }
+            levels[channel].push_back(level);
+            lastAt[channel] = at;
+        }
+        EXPECT_EQ(levels, expected[static_cast<int>(sequences[s])]);
+    }
 }

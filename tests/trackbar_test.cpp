@@ -13,11 +13,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int kTimeoutMs = 30000;  // only guards against a hang
+
+// A key's name for a failure message. QTest::toString hands over a string
+// allocated with new[]; it is freed here.
+std::string KeyName(Qt::Key key)
+{
+    const std::unique_ptr<char[]> name(QTest::toString(key));
+    return name ? std::string(name.get()) : std::string();
+}
 
 // Exposes where the style draws the handle for a given value.
 class ProbedBar : public toolkit::TrackBar {
@@ -76,7 +86,7 @@ TEST_F(TrackBarTest, EachKeyStepsInThePlatformDirectionAndNotifiesOnDownAndUp)
         {Qt::Key_PageUp, 8},   {Qt::Key_PageDown, 12}, {Qt::Key_Home, 0},   {Qt::Key_End, 30},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(QTest::toString(c.key));
+        SCOPED_TRACE(KeyName(c.key));
         Restart(10);
         QTest::keyPress(&bar, c.key);
         EXPECT_EQ(seen, Seen({c.expected}));
@@ -97,7 +107,7 @@ TEST_F(TrackBarTest, KeysAtTheEndOfTheRangeStillNotify)
         {Qt::Key_PageDown, 29, 30}, {Qt::Key_PageUp, 1, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << QTest::toString(c.key) << " from " << c.start);
+        SCOPED_TRACE(testing::Message() << KeyName(c.key) << " from " << c.start);
         Restart(c.start);
         QTest::keyClick(&bar, c.key);
         EXPECT_EQ(seen, Seen({c.expected, c.expected}));
@@ -127,7 +137,7 @@ TEST_F(TrackBarTest, AutoRepeatKeyDownsEachStepAndOnlyTheFinalReleaseNotifies)
 TEST_F(TrackBarTest, OtherKeysNeitherMoveNorNotify)
 {
     for (Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_Plus, Qt::Key_Escape}) {
-        SCOPED_TRACE(QTest::toString(key));
+        SCOPED_TRACE(KeyName(key));
         QTest::keyClick(&bar, key);
         EXPECT_EQ(bar.value(), 10);
         EXPECT_TRUE(seen.empty());

@@ -2,6 +2,7 @@
 // status bars, the menu, the clock and the error box.
 
 #include "Application.h"
+#include "Clock.h"
 #include "Panel.h"
 #include "StatusBar.h"
 #include "Tag.h"
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -324,11 +326,73 @@ TEST(Window, TheClockTicksInTheLocalesOwnWay)
     EXPECT_EQ(p.panel("StatusBar2", 4), "12/8/26") << "the date alone at midnight";
 }
 
+TEST(Clock, WritesHoursMinutesAndSecondsTheWayEachLocaleDoes)
+{
+    // Hours as the locale's short format has them (leading zero or not, 0-23
+    // or 1-12), its own time separator, its own AM/PM designator on its own
+    // side; no time zone, day-period letters, unit words or brackets.
+    const struct {
+        const char* locale;
+        const char* afternoon;      // 2026-12-08 14:05:09
+        const char* afterMidnight;  // 2026-01-02 00:04:05
+        const char* midnight;       // 2026-01-02 00:00:00: the date alone
+    } cases[] = {
+        {"en_US", "12/8/26 2:05:09 PM", "1/2/26 12:04:05 AM", "1/2/26"},
+        {"en_GB", "08/12/2026 14:05:09", "02/01/2026 00:04:05", "02/01/2026"},
+        {"de_DE", "08.12.26 14:05:09", "02.01.26 00:04:05", "02.01.26"},
+        {"fi_FI", "8.12.2026 14.05.09", "2.1.2026 0.04.05", "2.1.2026"},
+        {"es_ES", "8/12/26 14:05:09", "2/1/26 0:04:05", "2/1/26"},
+        {"ja_JP", "2026/12/08 14:05:09", "2026/01/02 0:04:05", "2026/01/02"},
+        {"ko_KR", "26. 12. 8. \uC624\uD6C4 2:05:09", "26. 1. 2. \uC624\uC804 12:04:05", "26. 1. 2."},
+        {"zh_TW", "2026/12/8 \u4E0B\u53482:05:09", "2026/1/2 \u4E0A\u534812:04:05", "2026/1/2"},
+        // Persian digits, as the locale writes its date too
+        {"fa_IR", "\u06F2\u06F0\u06F2\u06F6/\u06F1\u06F2/\u06F8 \u06F1\u06F4:\u06F0\u06F5:\u06F0\u06F9",
+         "\u06F2\u06F0\u06F2\u06F6/\u06F1/\u06F2 \u06F0:\u06F0\u06F4:\u06F0\u06F5",
+         "\u06F2\u06F0\u06F2\u06F6/\u06F1/\u06F2"},
+        {"th_TH", "8/12/26 14:05:09", "2/1/26 00:04:05", "2/1/26"},
+        {"bg_BG", "8.12.26 \u0433. 14:05:09", "2.01.26 \u0433. 0:04:05", "2.01.26 \u0433."},
+        {"en_CA", "2026-12-08 2:05:09 p.m.", "2026-01-02 12:04:05 a.m.", "2026-01-02"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale);
+        const QLocale locale(QString::fromLatin1(c.locale));
+        EXPECT_EQ(app::clockText(QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)), locale),
+                  QString::fromUtf8(c.afternoon));
+        EXPECT_EQ(app::clockText(QDateTime(QDate(2026, 1, 2), QTime(0, 4, 5)), locale),
+                  QString::fromUtf8(c.afterMidnight));
+        EXPECT_EQ(app::clockText(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0)), locale),
+                  QString::fromUtf8(c.midnight));
+    }
+}
+
 namespace {
 
-// A host whose device list fails on demand, as a broken platform call would.
+// A host whose device list and report writes fail on demand, as a broken
+// platform call would.
 class FailingHost final : public bridge::HIDapi {
 public:
+    class Device final : public bridge::HidDevice {
+    public:
+        Device(FailingHost& host, std::unique_ptr<bridge::HidDevice> inner) : host_(host), inner_(std::move(inner)) {}
+        int write(std::span<const std::uint8_t> report) override
+        {
+            if (host_.failWrites)
+                throw std::runtime_error("The report cannot be written.");
+            return inner_->write(report);
+        }
+        int read(std::span<std::uint8_t> report, std::chrono::milliseconds timeout) override
+        {
+            return inner_->read(report, timeout);
+        }
+        std::optional<std::u16string> productString() override { return inner_->productString(); }
+        std::optional<std::u16string> serialString() override { return inner_->serialString(); }
+        bool gone() const override { return inner_->gone(); }
+
+    private:
+        FailingHost& host_;
+        std::unique_ptr<bridge::HidDevice> inner_;
+    };
+
     VirtualBridge inner;
     bool fail = false;
     bool notices = true;
@@ -339,7 +403,14 @@ public:
             throw std::runtime_error("The device list cannot be read.");
         return inner.interfaces();
     }
-    bridge::OpenResult open(const std::string& path) override { return inner.open(path); }
+    bool failWrites = false;
+    bridge::OpenResult open(const std::string& path) override
+    {
+        bridge::OpenResult opened = inner.open(path);
+        if (opened.device)
+            opened.device = std::make_unique<Device>(*this, std::move(opened.device));
+        return opened;
+    }
     std::shared_ptr<void> watch(std::function<void()> f, std::string* why) override
     {
         if (!notices) {
@@ -386,6 +457,57 @@ TEST(Window, AnErrorInAHandlerIsShownAndTheProgramGoesOn)
     host.fail = false;
     host.inner.plug(virtualboard::VirtualInterface(testing_support::keyboardAt("kbd")));
     EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->Text(0), "USB = OPEN ");
+}
+
+TEST(Window, ErrorsRaisedDuringADragAreShownOneByOneAndNothingUnwindsThroughQt)
+{
+    FailingHost host;
+    host.inner.setRealTime(false);
+    host.inner.plug(VirtualBridge::evaluationBoard());
+    app::TForm1 form(host);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    auto& slider = *form.findChild<toolkit::TrackBar*>("LED2slider");
+    host.failWrites = true;
+
+    // The operator closes every error box as it comes.
+    QStringList shown;
+    QString portwUnderBox;  // what PORTW shows while the box is up
+    QTimer closer;
+    closer.setInterval(0);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            EXPECT_EQ(box->objectName(), "ErrorBox");
+            EXPECT_EQ(box->icon(), QMessageBox::Critical);
+            shown << box->text();
+            portwUnderBox = form.findChild<QTextEdit*>("PORTW")->toPlainText();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    closer.start();
+    bool escaped = false;
+    try {
+        testing_support::dragTo(slider, 12);
+    } catch (...) {
+        escaped = true;  // an error came out of Qt's mouse event dispatch
+    }
+    closer.stop();
+    EXPECT_FALSE(escaped);
+    ASSERT_GE(shown.size(), 3) << "every change of the drag raised its own error";
+    for (const QString& text : shown)
+        EXPECT_EQ(text, "The report cannot be written.");
+    EXPECT_EQ(slider.value(), 12);
+    EXPECT_EQ(form.findChild<QLabel*>("VAL_PWM2")->text(), "37.5%") << "the handler ran up to the write";
+    EXPECT_EQ(portwUnderBox, "PWM LED2 = $6C") << "the description the failed command never replaced";
+
+    // The program goes on: the next change goes through.
+    host.failWrites = false;
+    host.inner.clearWritten();
+    slider.setFocus();
+    QTest::keyClick(&slider, Qt::Key_Right);
+    ASSERT_FALSE(host.inner.written().empty());
+    EXPECT_EQ(testing_support::hex(host.inner.written().back()), "00 70 6D 6D");
+    EXPECT_EQ(form.findChild<QLabel*>("VAL_PWM2")->text(), "40.625%");
 }
 
 TEST(Window, SaysSoWhenPluggingCannotBeFollowed)

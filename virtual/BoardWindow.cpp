@@ -326,7 +326,25 @@ void BoardWindow::addTrace(const Report& output, const Report& reply, Verdict ve
     case Verdict::NotAcknowledged: ++nacks_; break;
     case Verdict::NoAnswer: ++noAnswers_; break;
     }
-    trace_->appendPlainText(traceLine(output, reply, verdict));
+    pendingTrace_.push_back(traceLine(output, reply, verdict));
+    if (pendingTrace_.size() > kTraceLines)
+        pendingTrace_.pop_front();  // would be dropped from the trace at once anyway
+    if (!flushQueued_) {
+        flushQueued_ = true;
+        QMetaObject::invokeMethod(this, &BoardWindow::flushTrace, Qt::QueuedConnection);
+    }
+}
+
+// Exchanges come faster than anyone can read them (a ramp at 10 ms, a track
+// bar dragged): the lines that came since the event loop last ran are added
+// in one go, and the counts shown once, before the window is next painted.
+void BoardWindow::flushTrace()
+{
+    flushQueued_ = false;
+    if (!pendingTrace_.isEmpty()) {
+        trace_->appendPlainText(pendingTrace_.join(QLatin1Char('\n')));
+        pendingTrace_.clear();
+    }
     showCounts();
 }
 

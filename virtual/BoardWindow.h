@@ -9,6 +9,7 @@
 #include "VirtualBridge.h"
 
 #include <QColor>
+#include <QStringList>
 #include <QWidget>
 
 #include <array>
@@ -62,6 +63,7 @@ private:
     void showSettings();
     void showPlugged();
     void addTrace(const Report& output, const Report& reply, Verdict verdict);
+    void flushTrace();
     void showCounts();
 
     // The interface the board plugs back in, with its strings as the
@@ -79,6 +81,8 @@ private:
     QLabel* regGdStart_ = nullptr;
 
     QPlainTextEdit* trace_ = nullptr;
+    QStringList pendingTrace_;  // lines not yet in the trace, oldest first
+    bool flushQueued_ = false;
     QLabel* ackCount_ = nullptr;
     QLabel* nackCount_ = nullptr;
     QLabel* noAnswerCount_ = nullptr;

@@ -215,7 +215,12 @@ int VirtualBridge::deviceWrite(Slot& slot, std::span<const std::uint8_t> report)
     if (writesFail_)
         return -1;
     const Report output(report.begin(), report.end());
+    if (written_.size() == kWrittenKept) {
+        written_.pop_front();
+        writtenAt_.pop_front();
+    }
     written_.push_back(output);
+    writtenAt_.push_back(std::chrono::steady_clock::now());
     if (output.size() < 3 || shape_ == ReplyShape::Silent) {
         emit exchanged(output, {}, Verdict::NoAnswer);
         return static_cast<int>(report.size());

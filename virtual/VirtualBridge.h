@@ -99,9 +99,16 @@ public:
     // come really waits out its time-out, as with real hardware.
     void setRealTime(bool realTime) { realTime_ = realTime; }
 
-    // What happened.
-    const std::vector<Report>& written() const { return written_; }
-    void clearWritten() { written_.clear(); }
+    // What happened. The record keeps the last kWrittenKept output reports,
+    // oldest first, and when each was written.
+    static constexpr std::size_t kWrittenKept = 4096;
+    const std::deque<Report>& written() const { return written_; }
+    const std::deque<std::chrono::steady_clock::time_point>& writtenAt() const { return writtenAt_; }
+    void clearWritten()
+    {
+        written_.clear();
+        writtenAt_.clear();
+    }
     const Registers& registers() const { return registers_; }
     int openHandles() const { return openHandles_; }
     std::chrono::milliseconds lastReadTimeout() const { return lastReadTimeout_; }
@@ -132,7 +139,8 @@ private:
     ReplyShape shape_ = ReplyShape::Normal;
     bool realTime_ = true;
     bool writesFail_ = false;
-    std::vector<Report> written_;
+    std::deque<Report> written_;
+    std::deque<std::chrono::steady_clock::time_point> writtenAt_;
     Registers registers_;
     int openHandles_ = 0;
     int notices_ = 0;
