@@ -373,11 +373,7 @@ private:
         const int channel = (value - driver::kPwmLed1) / (driver::kPwmLed2 - driver::kPwmLed1);
         if (channel < 0 || channel > 2)
             return { value, QLatin1Char('$') + hex(value) };
-        const int level = value & driver::kValueMask;
-        return {
-            value,
-            driver::setupCommand(kPwm[static_cast<std::size_t>(channel)], level, QLatin1Char('.')).description
-        };
+        return { value, driver::describe(kPwm[static_cast<std::size_t>(channel)], value) };
     }
 
     int ramp()

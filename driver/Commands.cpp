@@ -63,9 +63,14 @@ SetupCommand setupCommand(Setup control, int requested, QChar decimalSeparator)
     SetupCommand command;
     command.value = generalNumber(position * row.scale, decimalSeparator)
         + QString::fromUtf16(row.unit);
-    command.description = QString::fromUtf16(row.label) + hex;
+    command.description = describe(control, static_cast<std::uint8_t>(formed));
     command.byte = static_cast<std::uint8_t>(HexTextToInt(hex) & 0xFF);
     return command;
+}
+
+QString describe(Setup control, std::uint8_t byte)
+{
+    return QString::fromUtf16(kSetupRows[static_cast<std::size_t>(control)].label) + hexByte(byte);
 }
 
 }  // namespace driver

@@ -45,4 +45,8 @@ struct SetupCommand {
 
 SetupCommand setupCommand(Setup control, int position, QChar decimalSeparator);
 
+// How the message line names `byte` sent to `control`'s register, e.g.
+// "PWM LED1 = $5F" (also for the ramps' level 31, which no track bar reaches).
+QString describe(Setup control, std::uint8_t byte);
+
 }  // namespace driver
