@@ -300,6 +300,7 @@ TEST(CliTrace, EveryReportAndReplyAsTheBoardWindowTracesIt)
     const Result silent = board(args("--trace set pwm2=4"));
     EXPECT_EQ(run.errLines() + silent.errLines(),
         QStringList({ "00 72 45 45 -> 00 01 45 45  acknowledged", "00 70 64 64 -> (nothing)  no answer" }));
+    QCoreApplication::processEvents();  // the window adds its trace lines once the loop runs
     EXPECT_EQ(run.errLines() + silent.errLines(),
         window.findChild<QPlainTextEdit*>("Trace")->toPlainText().split(QLatin1Char('\n')));
     EXPECT_EQ(run.lines(), QStringList({ "$45: sent 72 45 45, reply 01 45 45, acknowledged" }));

@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 namespace hidraw_sim {
 namespace {
 
-constexpr const char* kLayers = "/tmp/krl-sim"; // on a tmpfs of our own
+constexpr const char* kLayers = "/run/krl-sim"; // on a tmpfs of our own
 constexpr const char* kUserVariable = "KRL_SIM_AS_USER"; // set in a program started by runAsUser()
 constexpr uid_t kNobody = 65534;
 constexpr unsigned kUsbMajor = 189;
@@ -84,9 +84,12 @@ std::string setUp()
         return std::string("cannot enter private namespaces: ") + std::strerror(errno);
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return std::string("cannot make the mounts private: ") + std::strerror(errno);
-    if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+    // A tmpfs of our own on /run (not /tmp, which may hold the build itself):
+    // the overlays' layers live there, and /run starts empty, as on a machine
+    // where no udev daemon runs.
+    if (mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0)
         return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-    for (const char* dir : { "sys", "dev", "run" }) {
+    for (const char* dir : { "sys", "dev" }) {
         const fs::path layer = fs::path(kLayers) / dir;
         fs::create_directories(layer / "upper");
         fs::create_directories(layer / "work");
@@ -517,7 +520,7 @@ int runAsUser(const std::string& filter, std::string& output)
         if (chdir("/") != 0)
             _exit(126);
         setenv(kUserVariable, "1", 1);
-        setenv("HOME", "/tmp", 1);
+        setenv("HOME", dir.c_str(), 1);
         setenv("LD_PRELOAD", shim.c_str(), 1);
         execl("/usr/bin/setpriv", "setpriv", reuid.c_str(), regid.c_str(), "--clear-groups",
             "--inh-caps=-all", program.c_str(), filterArg.c_str(),

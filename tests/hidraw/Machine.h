@@ -1,8 +1,8 @@
 #pragma once
 // A machine with simulated USB HID bridges, for running the real host (hidapi's
 // hidraw backend, libudev notices) end to end. The test program enters private
-// mount and network namespaces at start, with writable tmpfs overlays over
-// /sys, /dev and /run, so the machine itself is never touched. There a bridge
+// mount and network namespaces at start, with a tmpfs of its own on /run and
+// writable overlays over /sys and /dev, so the machine itself is never touched. There a bridge
 // is plugged as the kernel would: a device node at /dev/hidrawN (a FUSE
 // server, see BridgeNode.cpp), its sysfs tree, and an "add" uevent.
 
