@@ -263,7 +263,14 @@ TEST(SequencesInTheWindow, RealTimersNeverStepAChannelTwiceInOneInterval)
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::all_of(panels.begin(), panels.end(), [&](auto& p) { return stopped(*p); }); },
                                 60000));
 
-    constexpr auto kHalfInterval = 25ms;
+    // A timer never ticks before its time, however busy the machine: the k-th
+    // tick of a timer started at t comes at t + k intervals or later. So a
+    // channel's level L of a ramp comes at least L intervals after the click
+    // that reset it to 0 (the timers start just after), or L - 1 intervals
+    // after a hand-over that restarted it and sent its 1 at once. A channel
+    // stepped twice at one hand-over breaks that by almost a whole interval.
+    constexpr auto kInterval = 50ms;
+    constexpr auto kSlack = 10ms;  // between a hand-over's restart and its first write
     // Every level each channel was sent, in order, per sequence.
     const std::vector<int> seq3Led1 = std::vector<int>{0} + ramp(0) + std::vector<int>{1} + ramp(0) + ramp(0);
     const std::vector<std::vector<int>> expected[] = {
@@ -275,21 +282,23 @@ TEST(SequencesInTheWindow, RealTimersNeverStepAChannelTwiceInOneInterval)
         SCOPED_TRACE(radios[s]);
         const auto& bridge = panels[s]->bridge;
         std::vector<std::vector<int>> levels(3);
-        std::vector<std::chrono::steady_clock::time_point> lastAt(3);
+        std::vector<std::chrono::steady_clock::time_point> rampFrom(3);
+        std::vector<int> rampBase(3);
         for (std::size_t i = 0; i < bridge.written().size(); ++i) {
             const int command = bridge.written()[i].at(2);
             const auto channel = static_cast<std::size_t>((command >> 5) - 2);  // 0x40, 0x60, 0x80
             ASSERT_LT(channel, 3u);
             const int level = command & 0x1F;
             const auto at = bridge.writtenAt()[i];
-            // A step up comes at least half an interval after the channel's
-            // previous command; a hand-over may send a ramp's first step twice.
-            if (!levels[channel].empty() && level > levels[channel].back()) {
-                EXPECT_GE(at - lastAt[channel], kHalfInterval)
+            const bool restarted = level == 0 || (level == 1 && !levels[channel].empty() && levels[channel].back() != 0);
+            if (restarted) {
+                rampFrom[channel] = at;
+                rampBase[channel] = level;
+            } else {
+                EXPECT_GE(at - rampFrom[channel], (level - rampBase[channel]) * kInterval - kSlack)
                     << "channel " << channel + 1 << " stepped to " << level << " too soon";
             }
             levels[channel].push_back(level);
-            lastAt[channel] = at;
         }
         EXPECT_EQ(levels, expected[static_cast<int>(sequences[s])]);
     }
