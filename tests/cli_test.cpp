@@ -298,6 +298,7 @@ TEST(CliTrace, EveryReportAndReplyAsTheBoardWindowTracesIt)
     Result run = board(args("--trace send 0x45 --device c"));
     board.host.setReplyShape(virtualboard::ReplyShape::Silent);
     const Result silent = board(args("--trace set pwm2=4"));
+    QCoreApplication::processEvents();  // the board window adds its trace lines when the event loop runs
     EXPECT_EQ(run.errLines() + silent.errLines(),
         QStringList({ "00 72 45 45 -> 00 01 45 45  acknowledged", "00 70 64 64 -> (nothing)  no answer" }));
     EXPECT_EQ(run.errLines() + silent.errLines(),
