@@ -2,6 +2,7 @@
 // chip and of every exchange, and how its switches break the board as the
 // panel sees it.
 
+#include "Focus.h"
 #include "BoardWindow.h"
 #include "Panel.h"
 #include "StatusBar.h"
@@ -73,8 +74,7 @@ protected:
     void press(const char* bar, Qt::Key key)
     {
         auto& slider = p.find<toolkit::TrackBar>(bar);
-        p.form->activateWindow();
-        slider.setFocus();
+        testing_support::focusOn(slider);
         QTest::keyClick(&slider, key);
     }
 

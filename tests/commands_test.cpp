@@ -2,6 +2,7 @@
 // transaction each notification makes: the exact reports the bridge receives
 // and what the window shows of the reply.
 
+#include "Focus.h"
 #include "Panel.h"
 #include "StatusBar.h"
 #include "Tag.h"
@@ -23,8 +24,7 @@ namespace {
 toolkit::TrackBar& focused(Panel& p, const char* name)
 {
     auto& bar = p.find<toolkit::TrackBar>(name);
-    QApplication::setActiveWindow(p.form.get());
-    bar.setFocus();
+    testing_support::focusOn(bar);
     return bar;
 }
 
@@ -156,8 +156,7 @@ TEST(Commands, TheSelectedDeviceAddressIsReadForEveryCommand)
     EXPECT_TRUE(p.portw().isEmpty());
 
     QTest::mouseClick(&p.find<QRadioButton>("KRL7741B"), Qt::LeftButton);
-    QApplication::setActiveWindow(p.form.get());
-    bar.setFocus();
+    testing_support::focusOn(bar);
     QTest::keyClick(&bar, Qt::Key_Right);
     EXPECT_EQ(hex(p.bridge.written().back()), "00 70 42 42");
     EXPECT_EQ(p.portw(), "I2C error : no Acknowledge from device");
@@ -321,7 +320,7 @@ TEST(Commands, EveryChangeLeavesTheSameTextsColoursAndLabelSizes)
     // Something typed into PORTW goes at the next answer, as before.
     portw.setFocus();
     QTest::keyClicks(&portw, "x");
-    bar.setFocus();
+    testing_support::focusOn(bar);
     QTest::keyClick(&bar, Qt::Key_Left);
     EXPECT_TRUE(p.portw().isEmpty());
     EXPECT_EQ(portw.textColor(), QColor(255, 0, 0));

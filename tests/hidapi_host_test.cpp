@@ -13,8 +13,8 @@ TEST(HidapiHost, FindsNoBridgeOnAMachineWithoutOne)
 {
     bridge::HidapiHost host;
     for (const auto& i : host.interfaces())
-        ASSERT_FALSE(i.vendorId == 0x6017 && i.productId == 0x0200)
-            << "a real bridge is plugged in; this test expects none";
+        if (i.vendorId == 0x6017 && i.productId == 0x0200)
+            GTEST_SKIP() << "a real bridge is plugged in; this test needs a machine without one";
     const auto opened = host.open("/dev/no-such-hidraw");
     EXPECT_FALSE(opened.device);
     EXPECT_FALSE(opened.error.empty());

@@ -1,6 +1,7 @@
 // The ramp sequences: the exact bytes each tick sends, the hand-overs between
 // timers, and a real run through the event loop.
 
+#include "Focus.h"
 #include "Panel.h"
 #include "Ramps.h"
 #include "Tag.h"
@@ -214,8 +215,7 @@ TEST(SequencesInTheWindow, IntervalTrackBarsSetTheirTimers)
 {
     Panel p;
     auto& tseqb = p.find<toolkit::TrackBar>("TSEQB");
-    QApplication::setActiveWindow(p.form.get());
-    tseqb.setFocus();
+    testing_support::focusOn(tseqb);
     QTest::keyClick(&tseqb, Qt::Key_End);
     EXPECT_EQ(p.find<toolkit::Timer>("TimerSEQB").Interval(), 200ms);
     QTest::keyClick(&tseqb, Qt::Key_Left);
@@ -228,8 +228,7 @@ TEST(SequencesInTheWindow, ARealSeq1RunOnTheEventLoop)
 {
     Panel p;
     auto& tseqa = p.find<toolkit::TrackBar>("TSEQA");
-    QApplication::setActiveWindow(p.form.get());
-    tseqa.setFocus();
+    testing_support::focusOn(tseqa);
     QTest::keyClick(&tseqa, Qt::Key_Home);
     auto& timer = p.find<toolkit::Timer>("TimerSEQA");
     ASSERT_EQ(timer.Interval(), 10ms);

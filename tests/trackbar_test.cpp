@@ -1,6 +1,7 @@
 // Drives a TrackBar with real key, mouse and wheel events and checks how many
 // Change() notifications each gesture produces and what value each one sees.
 
+#include "Focus.h"
 #include "TrackBar.h"
 
 #include <QApplication>
@@ -52,7 +53,7 @@ protected:
         bar.setValue(10);
         bar.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
-        bar.setFocus();
+        testing_support::focusOn(bar);
         QObject::connect(&bar, &toolkit::TrackBar::Change, [this] { seen.push_back(bar.value()); });
     }
 
@@ -282,12 +283,3 @@ TEST_F(TrackBarTest, ProgramSetValueNotifiesOnlyOnRealChange)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,6 +1,7 @@
 // The window as the operator meets it: its controls, the bridge's state in the
 // status bars, the menu, the clock and the error box.
 
+#include "Focus.h"
 #include "Application.h"
 #include "Clock.h"
 #include "Panel.h"
@@ -160,8 +161,7 @@ TEST(Window, StatusBarsHaveFivePanelsWithTheLastOneStretching)
 TEST(Window, TabWalksTheGroupsWithEachRadioGroupOneStop)
 {
     Panel p;
-    QApplication::setActiveWindow(p.form.get());
-    p.find<QRadioButton>("SEQ1").setFocus();
+    testing_support::focusOn(p.find<QRadioButton>("SEQ1"));
     const char* expected[] = {"RUN_SEQ", "TSEQA", "TSEQB", "TSEQC", "ILEDslider", "LED1slider",
                               "LED2slider", "LED3slider", "ILED_UP", "ILED_DWN", "GD_START",
                               "PORTW", "KRL7741B", "SEQ1"};
@@ -172,7 +172,7 @@ TEST(Window, TabWalksTheGroupsWithEachRadioGroupOneStop)
     }
     // Entered at the selected button.
     p.find<QRadioButton>("KRL7741C").click();
-    p.find<QRadioButton>("SEQ1").setFocus();
+    testing_support::focusOn(p.find<QRadioButton>("SEQ1"));
     for (int i = 0; i < 13; ++i)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "KRL7741C");
@@ -503,7 +503,7 @@ TEST(Window, ErrorsRaisedDuringADragAreShownOneByOneAndNothingUnwindsThroughQt)
     // The program goes on: the next change goes through.
     host.failWrites = false;
     host.inner.clearWritten();
-    slider.setFocus();
+    testing_support::focusOn(slider);
     QTest::keyClick(&slider, Qt::Key_Right);
     ASSERT_FALSE(host.inner.written().empty());
     EXPECT_EQ(testing_support::hex(host.inner.written().back()), "00 70 6D 6D");
@@ -556,7 +556,7 @@ TEST(Window, ABridgeRepluggedBetweenTwoNoticesCostsOneCommandAtMost)
     p.bridge.unplug(kBoard, false);
     p.bridge.plug(VirtualBridge::evaluationBoard());
     auto& slider = p.find<toolkit::TrackBar>("ILEDslider");
-    slider.setFocus();
+    testing_support::focusOn(slider);
 
     QTest::keyPress(&slider, Qt::Key_Right);  // on the dead handle
     EXPECT_EQ(p.portw(), "USB error : device not connected");
@@ -578,7 +578,7 @@ TEST(Window, AFailedWriteIsAnsweredByNothing)
     p.bridge.setWritesFail(true);
     p.bridge.sendDuringNextWait(kBoard, {0x00, 0x01, 0x21, 0x21});
     auto& slider = p.find<toolkit::TrackBar>("ILEDslider");
-    slider.setFocus();
+    testing_support::focusOn(slider);
     QTest::keyPress(&slider, Qt::Key_Right);
     EXPECT_EQ(p.panel("StatusBar2", 3), "$00- $00- $00");
     EXPECT_EQ(p.portw(), "USB error : device not connected");
