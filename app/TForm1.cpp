@@ -24,8 +24,8 @@ namespace app {
 namespace {
 
 using namespace std::chrono_literals;
-using toolkit::SetTag;
-using toolkit::Tag;
+using toolkit::setTag;
+using toolkit::tag;
 
 constexpr int kClientWidth = 654;
 constexpr int kClientHeight = 241;
@@ -84,7 +84,7 @@ TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
     setWindowTitle(texts::kCaption);
     readDecimalSeparator();
     buildLayout();
-    setTabOrder();
+    orderTabs();
     bindHandlers();
     std::string whyNot;
     deviceWatch_ = host.watch([this] { RequestBridgeScan(); }, &whyNot);
@@ -167,7 +167,7 @@ void TForm1::buildLayout()
     StatusBar1 = new toolkit::StatusBar({150, 100, 100, 100, 50}, client_);
     named(StatusBar1, "StatusBar1");
     at(StatusBar1, 0, 222, 654, 19);
-    StatusBar1->SetText(4, texts::kReleaseDate);
+    StatusBar1->setText(4, texts::kReleaseDate);
 
     Timer1 = new toolkit::Timer(kClockInterval, true, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -249,7 +249,7 @@ void TForm1::buildLayout()
     move(kWindowPosition);
 }
 
-void TForm1::setTabOrder()
+void TForm1::orderTabs()
 {
     QWidget* const chain[] = {SEQ1, SEQ2, SEQ3, RUN_SEQ, TSEQA, TSEQB, TSEQC,
                               ILEDslider, LED1slider, LED2slider, LED3slider,
@@ -272,21 +272,21 @@ void TForm1::bind(Sender* sender, Signal signal, void (TForm1::*handler)())
 // was raised and never crosses Qt's own code.
 void TForm1::bindHandlers()
 {
-    bind(Timer1, &toolkit::Timer::OnTimer, &TForm1::Timer1Timer);
-    bind(TimerSEQA, &toolkit::Timer::OnTimer, &TForm1::TimerSEQATimer);
-    bind(TimerSEQB, &toolkit::Timer::OnTimer, &TForm1::TimerSEQBTimer);
-    bind(TimerSEQC, &toolkit::Timer::OnTimer, &TForm1::TimerSEQCTimer);
-    bind(TSEQA, &toolkit::TrackBar::Change, &TForm1::TSEQAChange);
-    bind(TSEQB, &toolkit::TrackBar::Change, &TForm1::TSEQBChange);
-    bind(TSEQC, &toolkit::TrackBar::Change, &TForm1::TSEQCChange);
+    bind(Timer1, &toolkit::Timer::ticked, &TForm1::Timer1Timer);
+    bind(TimerSEQA, &toolkit::Timer::ticked, &TForm1::TimerSEQATimer);
+    bind(TimerSEQB, &toolkit::Timer::ticked, &TForm1::TimerSEQBTimer);
+    bind(TimerSEQC, &toolkit::Timer::ticked, &TForm1::TimerSEQCTimer);
+    bind(TSEQA, &toolkit::TrackBar::scrolled, &TForm1::TSEQAChange);
+    bind(TSEQB, &toolkit::TrackBar::scrolled, &TForm1::TSEQBChange);
+    bind(TSEQC, &toolkit::TrackBar::scrolled, &TForm1::TSEQCChange);
     bind(RUN_SEQ, &QCheckBox::clicked, &TForm1::RUN_SEQClick);
-    bind(ILEDslider, &toolkit::TrackBar::Change, &TForm1::ILEDsliderChange);
-    bind(LED1slider, &toolkit::TrackBar::Change, &TForm1::LED1sliderChange);
-    bind(LED2slider, &toolkit::TrackBar::Change, &TForm1::LED2sliderChange);
-    bind(LED3slider, &toolkit::TrackBar::Change, &TForm1::LED3sliderChange);
-    bind(ILED_UP, &toolkit::TrackBar::Change, &TForm1::ILED_UPChange);
-    bind(ILED_DWN, &toolkit::TrackBar::Change, &TForm1::ILED_DWNChange);
-    bind(GD_START, &toolkit::TrackBar::Change, &TForm1::GD_STARTChange);
+    bind(ILEDslider, &toolkit::TrackBar::scrolled, &TForm1::ILEDsliderChange);
+    bind(LED1slider, &toolkit::TrackBar::scrolled, &TForm1::LED1sliderChange);
+    bind(LED2slider, &toolkit::TrackBar::scrolled, &TForm1::LED2sliderChange);
+    bind(LED3slider, &toolkit::TrackBar::scrolled, &TForm1::LED3sliderChange);
+    bind(ILED_UP, &toolkit::TrackBar::scrolled, &TForm1::ILED_UPChange);
+    bind(ILED_DWN, &toolkit::TrackBar::scrolled, &TForm1::ILED_DWNChange);
+    bind(GD_START, &toolkit::TrackBar::scrolled, &TForm1::GD_STARTChange);
     bind(Exit1, &QAction::triggered, &TForm1::Exit1Click);
 
     ramps_ = std::make_unique<sequences::Ramps>(sequences::Ramps::Wiring{
@@ -329,25 +329,25 @@ void TForm1::RequestBridgeScan()
 
 void TForm1::showDisconnected()
 {
-    StatusBar2->SetText(0, texts::kUsbDisconnected);
-    StatusBar2->SetText(1, texts::kVidPrefix + hex4(0));
-    StatusBar2->SetText(2, texts::kPidPrefix + hex4(0));
+    StatusBar2->setText(0, texts::kUsbDisconnected);
+    StatusBar2->setText(1, texts::kVidPrefix + hex4(0));
+    StatusBar2->setText(2, texts::kPidPrefix + hex4(0));
 }
 
-void TForm1::ScanForBridge() { showScan(link_.ScanForBridge()); }
+void TForm1::ScanForBridge() { showScan(link_.scan()); }
 
 void TForm1::showScan(const bridge::ScanResult& scan)
 {
     QString why;
     switch (scan.state) {
     case bridge::ScanResult::State::Opened:
-        StatusBar2->SetText(0, texts::kUsbOpen);
-        StatusBar2->SetText(1, texts::kVidPrefix + hex4(bridge::kBridgeVendorId));
-        StatusBar2->SetText(2, texts::kPidPrefix + hex4(bridge::kBridgeProductId));
+        StatusBar2->setText(0, texts::kUsbOpen);
+        StatusBar2->setText(1, texts::kVidPrefix + hex4(bridge::kBridgeVendorId));
+        StatusBar2->setText(2, texts::kPidPrefix + hex4(bridge::kBridgeProductId));
         if (scan.product)
-            StatusBar1->SetText(3, QString::fromStdU16String(*scan.product));
+            StatusBar1->setText(3, QString::fromStdU16String(*scan.product));
         if (scan.serial)
-            StatusBar2->SetText(3, texts::kSerialPrefix + QString::fromStdU16String(*scan.serial));
+            StatusBar2->setText(3, texts::kSerialPrefix + QString::fromStdU16String(*scan.serial));
         break;
     case bridge::ScanResult::State::StillOpen:
         return;
@@ -365,7 +365,7 @@ void TForm1::showScan(const bridge::ScanResult& scan)
     }
     if (!noticeProblem_.isEmpty())
         why += (why.isEmpty() ? QString() : QStringLiteral("\n")) + noticeProblem_;
-    StatusBar2->Panel(0).setToolTip(why);
+    StatusBar2->panel(0).setToolTip(why);
 }
 
 void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
@@ -373,7 +373,7 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
     const std::uint8_t address = KRL7741B->isChecked() ? kAddressBT : kAddressC;
     const bridge::Reply reply = link_.transact(address, first, second);
 
-    StatusBar2->SetText(3, QStringLiteral("$%1- $%2- $%3")
+    StatusBar2->setText(3, QStringLiteral("$%1- $%2- $%3")
                                .arg(driver::hexByte(reply.status), driver::hexByte(reply.first),
                                     driver::hexByte(reply.second)));
     // An empty PORTW already red stays as it is: clearing and recolouring it
@@ -384,8 +384,8 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
     }
     switch (reply.outcome()) {
     case bridge::Outcome::NotAcknowledged:
-        SetTag(*PORTW, Tag(*PORTW) + 1);
-        StatusBar1->SetText(0, texts::kNackPrefix + QString::number(Tag(*PORTW)));
+        setTag(*PORTW, tag(*PORTW) + 1);
+        StatusBar1->setText(0, texts::kNackPrefix + QString::number(tag(*PORTW)));
         PORTW->insertPlainText(texts::kNoAcknowledge);
         break;
     case bridge::Outcome::NoAnswer:
@@ -399,7 +399,7 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
         showScan(reply.rescan);
 }
 
-void TForm1::applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value)
+void TForm1::applySetup(driver::SetupControl control, const toolkit::TrackBar& slider, QLabel& value)
 {
     const driver::SetupCommand command = driver::setupCommand(control, slider.value(), decimalSeparator_);
     if (value.text() != command.value) {
@@ -427,23 +427,23 @@ int TForm1::valueWidth(const QLabel& value)
     return *known.insert(value.text(), value.sizeHint().width());
 }
 
-void TForm1::ILEDsliderChange() { applySetup(driver::Setup::IledPeak, *ILEDslider, *VAL_ILED); }
-void TForm1::LED1sliderChange() { applySetup(driver::Setup::PwmLed1, *LED1slider, *VAL_PWM1); }
-void TForm1::LED2sliderChange() { applySetup(driver::Setup::PwmLed2, *LED2slider, *VAL_PWM2); }
-void TForm1::LED3sliderChange() { applySetup(driver::Setup::PwmLed3, *LED3slider, *VAL_PWM3); }
-void TForm1::ILED_UPChange() { applySetup(driver::Setup::IledUp, *ILED_UP, *VAL_START); }
-void TForm1::ILED_DWNChange() { applySetup(driver::Setup::IledDown, *ILED_DWN, *Val_STOP); }
-void TForm1::GD_STARTChange() { applySetup(driver::Setup::GdStart, *GD_START, *VAL_WIDTH); }
+void TForm1::ILEDsliderChange() { applySetup(driver::SetupControl::IledPeak, *ILEDslider, *VAL_ILED); }
+void TForm1::LED1sliderChange() { applySetup(driver::SetupControl::PwmLed1, *LED1slider, *VAL_PWM1); }
+void TForm1::LED2sliderChange() { applySetup(driver::SetupControl::PwmLed2, *LED2slider, *VAL_PWM2); }
+void TForm1::LED3sliderChange() { applySetup(driver::SetupControl::PwmLed3, *LED3slider, *VAL_PWM3); }
+void TForm1::ILED_UPChange() { applySetup(driver::SetupControl::IledUp, *ILED_UP, *VAL_START); }
+void TForm1::ILED_DWNChange() { applySetup(driver::SetupControl::IledDown, *ILED_DWN, *Val_STOP); }
+void TForm1::GD_STARTChange() { applySetup(driver::SetupControl::GdStart, *GD_START, *VAL_WIDTH); }
 
-void TForm1::RUN_SEQClick() { ramps_->RUN_SEQClick(); }
-void TForm1::TimerSEQATimer() { ramps_->TimerSEQATimer(); }
-void TForm1::TimerSEQBTimer() { ramps_->TimerSEQBTimer(); }
-void TForm1::TimerSEQCTimer() { ramps_->TimerSEQCTimer(); }
-void TForm1::TSEQAChange() { TimerSEQA->SetInterval(std::chrono::milliseconds(TSEQA->value())); }
-void TForm1::TSEQBChange() { TimerSEQB->SetInterval(std::chrono::milliseconds(TSEQB->value())); }
-void TForm1::TSEQCChange() { TimerSEQC->SetInterval(std::chrono::milliseconds(TSEQC->value())); }
+void TForm1::RUN_SEQClick() { ramps_->start(); }
+void TForm1::TimerSEQATimer() { ramps_->tickA(); }
+void TForm1::TimerSEQBTimer() { ramps_->tickB(); }
+void TForm1::TimerSEQCTimer() { ramps_->tickC(); }
+void TForm1::TSEQAChange() { TimerSEQA->setInterval(std::chrono::milliseconds(TSEQA->value())); }
+void TForm1::TSEQBChange() { TimerSEQB->setInterval(std::chrono::milliseconds(TSEQB->value())); }
+void TForm1::TSEQCChange() { TimerSEQC->setInterval(std::chrono::milliseconds(TSEQC->value())); }
 
-void TForm1::Timer1Timer() { StatusBar2->SetText(4, clockText(env_.now(), env_.locale())); }
+void TForm1::Timer1Timer() { StatusBar2->setText(4, clockText(env_.now(), env_.locale())); }
 
 void TForm1::Exit1Click() { close(); }
 

@@ -79,8 +79,8 @@ private:
     // Connects `signal` of `sender` to `handler`, called through runHandler.
     template <typename Sender, typename Signal>
     void bind(Sender* sender, Signal signal, void (TForm1::*handler)());
-    void setTabOrder();
-    void applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value);
+    void orderTabs();
+    void applySetup(driver::SetupControl control, const toolkit::TrackBar& slider, QLabel& value);
     // The value label's width for its text (its size hint), measured once per text.
     int valueWidth(const QLabel& value);
     void showDisconnected();

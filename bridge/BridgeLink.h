@@ -73,7 +73,7 @@ public:
     // Looks for the bridge: the first interface with the bridge's ids that
     // can be opened wins. A bridge already open is left alone; a bridge that
     // has gone is closed.
-    ScanResult ScanForBridge();
+    ScanResult scan();
 
     // From now on only a bridge whose listed serial number is `serial` counts
     // as the bridge; nullopt (the default) takes any.
@@ -85,10 +85,9 @@ public:
     // found gone is released and the bridges are scanned for again at once.
     Reply transact(std::uint8_t address, std::uint8_t first, std::uint8_t second);
 
-    bool BridgeConnected() const { return connected_; }
-    const std::u16string& BridgeProduct() const { return product_; }
+    bool connected() const { return connected_; }
     // The open bridge's path as the host listed it; empty when none is open.
-    const std::string& BridgePath() const { return bridgePath_; }
+    const std::string& path() const { return bridgePath_; }
 
 private:
     void release();
@@ -96,11 +95,10 @@ private:
 
     HIDapi& host_;
     bool connected_ = false;
-    std::unique_ptr<HidDevice> BridgeHandle;
+    std::unique_ptr<HidDevice> device_;
     std::string bridgePath_;
-    std::u16string product_;
     std::optional<std::u16string> serialFilter_;
-    std::array<std::uint8_t, 12> ReportBuffer{};
+    std::array<std::uint8_t, 12> reportBuffer_{};
 };
 
 }  // namespace bridge

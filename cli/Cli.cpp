@@ -30,17 +30,17 @@ constexpr std::chrono::milliseconds kInterruptPoll = 20ms;
 
 struct SetupName {
     const char* name;
-    driver::Setup control;
+    driver::SetupControl control;
 };
 
 constexpr std::array<SetupName, 7> kSetupNames { {
-    { "peak", driver::Setup::IledPeak },
-    { "pwm1", driver::Setup::PwmLed1 },
-    { "pwm2", driver::Setup::PwmLed2 },
-    { "pwm3", driver::Setup::PwmLed3 },
-    { "istart", driver::Setup::IledUp },
-    { "istop", driver::Setup::IledDown },
-    { "gdstart", driver::Setup::GdStart },
+    { "peak", driver::SetupControl::IledPeak },
+    { "pwm1", driver::SetupControl::PwmLed1 },
+    { "pwm2", driver::SetupControl::PwmLed2 },
+    { "pwm3", driver::SetupControl::PwmLed3 },
+    { "istart", driver::SetupControl::IledUp },
+    { "istop", driver::SetupControl::IledDown },
+    { "gdstart", driver::SetupControl::GdStart },
 } };
 constexpr int kPositionMax = 30;
 
@@ -268,10 +268,10 @@ public:
 
     int run()
     {
-        const bridge::ScanResult scan = link_.ScanForBridge();
+        const bridge::ScanResult scan = link_.scan();
         if (inv_.command == Command::List)
             list();
-        if (!link_.BridgeConnected()) {
+        if (!link_.connected()) {
             error(whyNoBridge(scan));
             return kExitNoBridge;
         }
@@ -317,7 +317,7 @@ private:
         for (const bridge::HidInterface& i : link_.host().interfaces()) {
             if (i.vendorId != bridge::kBridgeVendorId || i.productId != bridge::kBridgeProductId)
                 continue;
-            const bool used = link_.BridgeConnected() && i.path == link_.BridgePath();
+            const bool used = link_.connected() && i.path == link_.path();
             out_ << (used ? "* " : "  ") << QString::fromStdString(i.path)
                  << QStringLiteral("  %1:%2")
                         .arg(i.vendorId, 4, 16, QLatin1Char('0'))
@@ -368,8 +368,8 @@ private:
     // The ramp bytes are PWM levels: named as the panel names them.
     static Byte rampByte(std::uint8_t value)
     {
-        static constexpr std::array<driver::Setup, 3> kPwm { driver::Setup::PwmLed1, driver::Setup::PwmLed2,
-            driver::Setup::PwmLed3 };
+        static constexpr std::array<driver::SetupControl, 3> kPwm { driver::SetupControl::PwmLed1, driver::SetupControl::PwmLed2,
+            driver::SetupControl::PwmLed3 };
         const int channel = (value - driver::kPwmLed1) / (driver::kPwmLed2 - driver::kPwmLed1);
         if (channel < 0 || channel > 2)
             return { value, QLatin1Char('$') + hex(value) };
@@ -384,7 +384,7 @@ private:
         bool lost = false;
         auto stop = [&] {
             for (toolkit::Timer* t : { &a, &b, &c })
-                t->SetEnabled(false);
+                t->setEnabled(false);
             loop.quit();
         };
         sequences::Ramps ramps({ a, b, c, [] { return true; },
@@ -407,13 +407,13 @@ private:
                     return;
                 }
                 (ramps.*handler)();
-                if (!a.Enabled() && !b.Enabled() && !c.Enabled())
+                if (!a.enabled() && !b.enabled() && !c.enabled())
                     loop.quit();
             };
         };
-        QObject::connect(&a, &toolkit::Timer::OnTimer, &loop, tick(&sequences::Ramps::TimerSEQATimer));
-        QObject::connect(&b, &toolkit::Timer::OnTimer, &loop, tick(&sequences::Ramps::TimerSEQBTimer));
-        QObject::connect(&c, &toolkit::Timer::OnTimer, &loop, tick(&sequences::Ramps::TimerSEQCTimer));
+        QObject::connect(&a, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickA));
+        QObject::connect(&b, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickB));
+        QObject::connect(&c, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickC));
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
             if (ctrlC.raised())
@@ -421,7 +421,7 @@ private:
         });
         poll.start(kInterruptPoll);
 
-        ramps.RUN_SEQClick();
+        ramps.start();
         if (!lost && !ctrlC.raised())
             loop.exec();
         stop();

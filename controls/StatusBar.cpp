@@ -46,11 +46,11 @@ void StatusBar::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
-void StatusBar::SetText(int index, const QString& text)
+void StatusBar::setText(int index, const QString& text)
 {
-    QLabel& panel = Panel(index);
-    panel.setText(text);
-    align(panel);
+    QLabel& label = panel(index);
+    label.setText(text);
+    align(label);
 }
 
 void StatusBar::resizeEvent(QResizeEvent*) { place(); }

@@ -51,11 +51,11 @@ constexpr std::array<SetupRow, 7> kSetupRows{{
 
 }  // namespace
 
-SetupCommand setupCommand(Setup control, int requested, QChar decimalSeparator)
+SetupCommand setupCommand(SetupControl control, int requested, QChar decimalSeparator)
 {
     const int position = std::clamp(requested, 0, kMaxPosition);
     const SetupRow& row = kSetupRows[static_cast<std::size_t>(control)];
-    const int formed = (control == Setup::IledPeak && position == 0)
+    const int formed = (control == SetupControl::IledPeak && position == 0)
         ? kPeakCurrentOff
         : row.base + position;
     const QString hex = hexByte(static_cast<std::uint8_t>(formed));
@@ -68,7 +68,7 @@ SetupCommand setupCommand(Setup control, int requested, QChar decimalSeparator)
     return command;
 }
 
-QString describe(Setup control, std::uint8_t byte)
+QString describe(SetupControl control, std::uint8_t byte)
 {
     return QString::fromUtf16(kSetupRows[static_cast<std::size_t>(control)].label) + hexByte(byte);
 }

@@ -33,7 +33,7 @@ QString hexByte(std::uint8_t value);
 QString generalNumber(double value, QChar decimalSeparator);
 
 // The seven set-up and dimming controls.
-enum class Setup { IledPeak, PwmLed1, PwmLed2, PwmLed3, IledUp, IledDown, GdStart };
+enum class SetupControl { IledPeak, PwmLed1, PwmLed2, PwmLed3, IledUp, IledDown, GdStart };
 
 // What one set-up control at position `position` (0..30) sends and shows. A
 // position outside that range is taken as the nearest end of it.
@@ -43,10 +43,10 @@ struct SetupCommand {
     QString description;    // the message line's text, e.g. "PWM LED2 = $6C"
 };
 
-SetupCommand setupCommand(Setup control, int position, QChar decimalSeparator);
+SetupCommand setupCommand(SetupControl control, int position, QChar decimalSeparator);
 
 // How the message line names `byte` sent to `control`'s register, e.g.
 // "PWM LED1 = $5F" (also for the ramps' level 31, which no track bar reaches).
-QString describe(Setup control, std::uint8_t byte);
+QString describe(SetupControl control, std::uint8_t byte);
 
 }  // namespace driver

@@ -202,10 +202,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int step = 0; step < 64 && in.remaining_bytes() > 0; ++step) {
             host.call = Call{};
             if (in.ConsumeIntegralInRange<int>(0, 2) == 0) {
-                const bridge::ScanResult scan = link.ScanForBridge();
+                const bridge::ScanResult scan = link.scan();
                 checkShown(scan.product);
                 checkShown(scan.serial);
-                check(link.BridgeConnected() == (scan.state != bridge::ScanResult::State::Disconnected));
+                check(link.connected() == (scan.state != bridge::ScanResult::State::Disconnected));
             } else {
                 const auto address = in.ConsumeIntegral<std::uint8_t>();
                 const auto first = in.ConsumeIntegral<std::uint8_t>();
@@ -229,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 checkShown(reply.rescan.serial);
             }
             check(host.open_ <= 1);
-            check(link.BridgeConnected() == (host.open_ == 1));
+            check(link.connected() == (host.open_ == 1));
             if (host.call.sawGone)
                 check(!host.currentGone);  // the gone device was released in the same call
         }

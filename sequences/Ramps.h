@@ -27,10 +27,14 @@ public:
 
     explicit Ramps(Wiring wiring) : w_(std::move(wiring)) {}
 
-    void RUN_SEQClick();
-    void TimerSEQATimer();
-    void TimerSEQBTimer();
-    void TimerSEQCTimer();
+    // "Run Sequence" clicked: sets the three PWM levels to 0 and starts the
+    // selected sequence's timers (a ramp idles while it is unticked).
+    void start();
+    // One tick of ramp A (PWM LED1), B (PWM LED2) or C (PWM LED3): the next
+    // step of that channel, and the hand-over when it reaches the last.
+    void tickA();
+    void tickB();
+    void tickC();
 
 private:
     void step(toolkit::Timer& timer, std::uint8_t base);

@@ -370,7 +370,7 @@ TEST(VirtualBridgeRecord, KeepsOnlyTheNewestReportsSoALongDemoStaysSmall)
     bridge.setRealTime(false);
     bridge.plug(VirtualBridge::evaluationBoard());
     bridge::BridgeLink link(bridge);
-    ASSERT_EQ(link.ScanForBridge().state, bridge::ScanResult::State::Opened);
+    ASSERT_EQ(link.scan().state, bridge::ScanResult::State::Opened);
     const std::size_t total = VirtualBridge::kWrittenKept + 300;
     for (std::size_t i = 0; i < total; ++i)
         link.transact(virtualboard::kAddressBT, static_cast<std::uint8_t>(i & 0xFF),

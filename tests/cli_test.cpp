@@ -399,7 +399,7 @@ std::vector<std::string> panelRamp(const char* seq, int ms)
     QTest::mouseClick(&p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
     const auto stopped = [&] {
         for (const char* t : { "TimerSEQA", "TimerSEQB", "TimerSEQC" }) {
-            if (p.find<toolkit::Timer>(t).Enabled())
+            if (p.find<toolkit::Timer>(t).enabled())
                 return false;
         }
         return true;

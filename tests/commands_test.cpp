@@ -172,7 +172,7 @@ TEST(Commands, ANackIsReportedInRedCountedAndShown)
     EXPECT_EQ(p.portw(), "I2C error : no Acknowledge from device");
     EXPECT_EQ(portwColour(p), QColor(255, 0, 0));
     EXPECT_EQ(p.panel("StatusBar2", 3), "$F0- $41- $41");
-    EXPECT_EQ(toolkit::Tag(p.find<QTextEdit>("PORTW")), 2);
+    EXPECT_EQ(toolkit::tag(p.find<QTextEdit>("PORTW")), 2);
     EXPECT_EQ(p.panel("StatusBar1", 0), "NACK =2");
     EXPECT_EQ(p.find<QLabel>("VAL_PWM1").text(), "3.125%") << "the label keeps its new value";
 
@@ -180,7 +180,7 @@ TEST(Commands, ANackIsReportedInRedCountedAndShown)
     QTest::mouseClick(&p.find<QRadioButton>("KRL7741B"), Qt::LeftButton);
     p.form->LED1sliderChange();
     EXPECT_TRUE(p.portw().isEmpty());
-    EXPECT_EQ(toolkit::Tag(p.find<QTextEdit>("PORTW")), 2);
+    EXPECT_EQ(toolkit::tag(p.find<QTextEdit>("PORTW")), 2);
     EXPECT_EQ(p.panel("StatusBar1", 0), "NACK =2");
 }
 
@@ -297,7 +297,7 @@ TEST(Commands, EveryChangeLeavesTheSameTextsColoursAndLabelSizes)
                     QTest::keyClick(&bar, Qt::Key_Right);
                 ASSERT_EQ(bar.value(), v);
                 const driver::SetupCommand expected = driver::setupCommand(
-                    static_cast<driver::Setup>(&c - controls), v, QLatin1Char('.'));
+                    static_cast<driver::SetupControl>(&c - controls), v, QLatin1Char('.'));
                 EXPECT_EQ(label.text(), expected.value);
                 EXPECT_EQ(label.width(), label.sizeHint().width()) << expected.value.toStdString();
                 EXPECT_TRUE(portw.toPlainText().isEmpty());

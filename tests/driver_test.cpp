@@ -5,8 +5,8 @@
 #include <climits>
 
 using driver::HexTextToInt;
-using SetupControl = driver::Setup;
 using driver::setupCommand;
+using driver::SetupControl;
 
 TEST(HexTextToInt, ReadsHexadecimalTextOfEitherCase)
 {

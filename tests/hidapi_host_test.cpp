@@ -21,12 +21,12 @@ TEST(HidapiHost, FindsNoBridgeOnAMachineWithoutOne)
 
     app::TForm1 form(host);
     auto& bar = *form.findChild<toolkit::StatusBar*>("StatusBar2");
-    EXPECT_EQ(bar.Text(0), "USB = Disconnected ");
-    EXPECT_EQ(bar.Text(1), "VID=$0000");
-    EXPECT_EQ(bar.Text(2), "PID=$0000");
+    EXPECT_EQ(bar.text(0), "USB = Disconnected ");
+    EXPECT_EQ(bar.text(1), "VID=$0000");
+    EXPECT_EQ(bar.text(2), "PID=$0000");
 
     form.WriteDriverCommand(0x45, 0x45);
-    EXPECT_EQ(bar.Text(3), "$00- $00- $00");
+    EXPECT_EQ(bar.text(3), "$00- $00- $00");
 }
 
 // hidapi's hidraw backend: the error number decides, never the message.

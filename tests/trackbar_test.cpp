@@ -1,5 +1,5 @@
 // Drives a TrackBar with real key, mouse and wheel events and checks how many
-// Change() notifications each gesture produces and what value each one sees.
+// scrolled() notifications each gesture produces and what value each one sees.
 
 #include "Focus.h"
 #include "TrackBar.h"
@@ -54,7 +54,7 @@ protected:
         bar.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
         testing_support::focusOn(bar);
-        QObject::connect(&bar, &toolkit::TrackBar::Change, [this] { seen.push_back(bar.value()); });
+        QObject::connect(&bar, &toolkit::TrackBar::scrolled, [this] { seen.push_back(bar.value()); });
     }
 
     void Restart(int v)

@@ -120,16 +120,16 @@ TEST(Window, ControlsStartWithTheirCaptionsRangesAndStates)
     EXPECT_FALSE(p.find<QCheckBox>("RUN_SEQ").isChecked());
     EXPECT_EQ(p.find<QCheckBox>("RUN_SEQ").text(), "Run Sequence");
     EXPECT_TRUE(p.portw().isEmpty());
-    EXPECT_EQ(toolkit::Tag(p.find<QTextEdit>("PORTW")), 0);
+    EXPECT_EQ(toolkit::tag(p.find<QTextEdit>("PORTW")), 0);
 
     for (const char* name : {"TimerSEQA", "TimerSEQB", "TimerSEQC"}) {
         auto& t = p.find<toolkit::Timer>(name);
-        EXPECT_FALSE(t.Enabled()) << name;
-        EXPECT_EQ(t.Interval(), std::chrono::milliseconds(50)) << name;
-        EXPECT_EQ(toolkit::Tag(t), 0) << name;
+        EXPECT_FALSE(t.enabled()) << name;
+        EXPECT_EQ(t.interval(), std::chrono::milliseconds(50)) << name;
+        EXPECT_EQ(toolkit::tag(t), 0) << name;
     }
-    EXPECT_TRUE(p.find<toolkit::Timer>("Timer1").Enabled());
-    EXPECT_EQ(p.find<toolkit::Timer>("Timer1").Interval(), std::chrono::milliseconds(1000));
+    EXPECT_TRUE(p.find<toolkit::Timer>("Timer1").enabled());
+    EXPECT_EQ(p.find<toolkit::Timer>("Timer1").interval(), std::chrono::milliseconds(1000));
     EXPECT_TRUE(p.bridge.written().empty()) << "nothing is sent at start-up";
 }
 
@@ -138,14 +138,14 @@ TEST(Window, StatusBarsHaveFivePanelsWithTheLastOneStretching)
     Panel p(false);
     for (const char* name : {"StatusBar1", "StatusBar2"}) {
         auto& bar = p.find<toolkit::StatusBar>(name);
-        ASSERT_EQ(bar.PanelCount(), 5);
+        ASSERT_EQ(bar.panelCount(), 5);
         const int lefts[] = {0, 150, 250, 350, 450};
         for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(bar.Panel(i).x(), lefts[i]) << name << i;
-            EXPECT_EQ(bar.Panel(i).alignment(), Qt::AlignCenter) << name << i;
+            EXPECT_EQ(bar.panel(i).x(), lefts[i]) << name << i;
+            EXPECT_EQ(bar.panel(i).alignment(), Qt::AlignCenter) << name << i;
         }
-        EXPECT_EQ(bar.Panel(3).width(), 100);
-        EXPECT_EQ(bar.Panel(4).width(), 654 - 450);
+        EXPECT_EQ(bar.panel(3).width(), 100);
+        EXPECT_EQ(bar.panel(4).width(), 654 - 450);
     }
     EXPECT_EQ(p.panel("StatusBar1", 4), "ZK-May 2009");
     for (int i = 0; i < 4; ++i)
@@ -153,7 +153,7 @@ TEST(Window, StatusBarsHaveFivePanelsWithTheLastOneStretching)
 
     // A text too long for its panel shows its start rather than its middle.
     p.bridge.plug(VirtualBridge::evaluationBoard());
-    auto& product = p.find<toolkit::StatusBar>("StatusBar1").Panel(3);
+    auto& product = p.find<toolkit::StatusBar>("StatusBar1").panel(3);
     EXPECT_EQ(product.text(), "KRL7741 Evaluation Board");
     EXPECT_EQ(product.alignment(), Qt::AlignLeft | Qt::AlignVCenter);
 }
@@ -195,11 +195,11 @@ TEST(Window, StartsOpenWithTheBridgeAlreadyShownBeforeTheWindowIs)
     app::TForm1 form(bridge);  // not shown yet
     auto& bar2 = *form.findChild<toolkit::StatusBar*>("StatusBar2");
     auto& bar1 = *form.findChild<toolkit::StatusBar*>("StatusBar1");
-    EXPECT_EQ(bar2.Text(0), "USB = OPEN ");
-    EXPECT_EQ(bar2.Text(1), "VID=$6017");
-    EXPECT_EQ(bar2.Text(2), "PID=$0200");
-    EXPECT_EQ(bar2.Text(3), "HID =EVB-0001");
-    EXPECT_EQ(bar1.Text(3), "KRL7741 Evaluation Board");
+    EXPECT_EQ(bar2.text(0), "USB = OPEN ");
+    EXPECT_EQ(bar2.text(1), "VID=$6017");
+    EXPECT_EQ(bar2.text(2), "PID=$0200");
+    EXPECT_EQ(bar2.text(3), "HID =EVB-0001");
+    EXPECT_EQ(bar1.text(3), "KRL7741 Evaluation Board");
     EXPECT_EQ(bridge.openHandles(), 1);
 }
 
@@ -238,7 +238,7 @@ TEST(Window, TwoBridgesShowTheFirst)
     bridge.plug(first);
     bridge.plug(second);
     app::TForm1 form(bridge);
-    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->Text(3), "HID =FIRST");
+    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->text(3), "HID =FIRST");
     EXPECT_EQ(bridge.openHandles(), 1);
 }
 
@@ -264,16 +264,16 @@ TEST(Window, ABridgeThatMayNotBeOpenedSaysWhyInATooltip)
     bridge.plug(locked);
     app::TForm1 form(bridge);
     auto& bar2 = *form.findChild<toolkit::StatusBar*>("StatusBar2");
-    EXPECT_EQ(bar2.Text(0), "USB = Disconnected ");
-    EXPECT_EQ(bar2.Text(1), "VID=$0000");
-    EXPECT_TRUE(bar2.Panel(0).toolTip().contains("70-krl7741-bridge.rules"));
-    EXPECT_TRUE(bar2.Panel(0).toolTip().contains("Permission denied"));
+    EXPECT_EQ(bar2.text(0), "USB = Disconnected ");
+    EXPECT_EQ(bar2.text(1), "VID=$0000");
+    EXPECT_TRUE(bar2.panel(0).toolTip().contains("70-krl7741-bridge.rules"));
+    EXPECT_TRUE(bar2.panel(0).toolTip().contains("Permission denied"));
     EXPECT_EQ(bridge.openHandles(), 0);
 
     bridge.setOpenFailure(locked.path, {}, false);  // the rule is installed, the bridge replugged
     bridge.plug(VirtualBridge::evaluationBoard());
-    EXPECT_EQ(bar2.Text(0), "USB = OPEN ");
-    EXPECT_TRUE(bar2.Panel(0).toolTip().isEmpty());
+    EXPECT_EQ(bar2.text(0), "USB = OPEN ");
+    EXPECT_TRUE(bar2.panel(0).toolTip().isEmpty());
 }
 
 TEST(Window, DisabledMenuEntriesDoNothingAndExitCloses)
@@ -453,10 +453,10 @@ TEST(Window, AnErrorInAHandlerIsShownAndTheProgramGoesOn)
     EXPECT_EQ(buttons, static_cast<int>(QMessageBox::Ok));
 
     // The program goes on: the clock still ticks, the next notice scans.
-    EXPECT_TRUE(form.findChild<toolkit::Timer*>("Timer1")->Enabled());
+    EXPECT_TRUE(form.findChild<toolkit::Timer*>("Timer1")->enabled());
     host.fail = false;
     host.inner.plug(virtualboard::VirtualInterface(testing_support::keyboardAt("kbd")));
-    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->Text(0), "USB = OPEN ");
+    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->text(0), "USB = OPEN ");
 }
 
 TEST(Window, ErrorsRaisedDuringADragAreShownOneByOneAndNothingUnwindsThroughQt)
@@ -515,7 +515,7 @@ TEST(Window, SaysSoWhenPluggingCannotBeFollowed)
     FailingHost host;
     host.notices = false;
     app::TForm1 form(host);
-    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->Panel(0);
+    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->panel(0);
     EXPECT_EQ(state.text(), "USB = Disconnected ");
     EXPECT_EQ(state.toolTip(),
               "Plugging and unplugging cannot be followed here: no device events on this machine.");
@@ -533,7 +533,7 @@ TEST(Window, SaysSoWhenTheHostsHidLibraryDidNotStart)
     host.hidFailure = "resolve DLL functions: (0x0000007E) The specified module could not be found.";
     host.notices = false;
     app::TForm1 form(host);
-    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->Panel(0);
+    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->panel(0);
     EXPECT_EQ(state.text(), "USB = Disconnected ");
     EXPECT_EQ(state.toolTip(),
               "USB devices cannot be used here: resolve DLL functions: (0x0000007E) The specified "

@@ -49,7 +49,7 @@ struct Bench {
 
     template <typename T> T& find(const char* name) { return testing_support::control<T>(*form, name); }
     toolkit::StatusBar& bar(const char* name) { return find<toolkit::StatusBar>(name); }
-    QString panel(const char* name, int index) { return bar(name).Text(index); }
+    QString panel(const char* name, int index) { return bar(name).text(index); }
     QString portw() { return find<QTextEdit>("PORTW").toPlainText(); }
 
     // Lets the event loop run until the panel shows `text` (a notice has been handled).
@@ -311,10 +311,10 @@ class AsUser : public ::testing::Test {
         bridge::HidapiHost host;
         app::TForm1 form(host);
         auto& bar2 = testing_support::control<toolkit::StatusBar>(form, "StatusBar2");
-        EXPECT_EQ(bar2.Text(0), "USB = Disconnected ");
-        EXPECT_EQ(bar2.Text(1), "VID=$0000");
-        EXPECT_EQ(bar2.Text(2), "PID=$0000");
-        const QString tip = bar2.Panel(0).toolTip();
+        EXPECT_EQ(bar2.text(0), "USB = Disconnected ");
+        EXPECT_EQ(bar2.text(1), "VID=$0000");
+        EXPECT_EQ(bar2.text(2), "PID=$0000");
+        const QString tip = bar2.panel(0).toolTip();
         EXPECT_TRUE(tip.contains("70-krl7741-bridge.rules")) << tip.toStdString();
         EXPECT_TRUE(tip.contains("Permission denied")) << tip.toStdString();
 

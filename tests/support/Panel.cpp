@@ -90,7 +90,7 @@ Panel::~Panel() = default;
 
 QString Panel::panel(const char* bar, int index)
 {
-    return find<toolkit::StatusBar>(bar).Text(index);
+    return find<toolkit::StatusBar>(bar).text(index);
 }
 
 }  // namespace testing_support

@@ -225,9 +225,9 @@ TEST(BridgeLink, WithTheRealHostAndNoBridgeStaysDisconnected)
 {
     bridge::HidapiHost host;
     bridge::BridgeLink link(host);
-    const auto scan = link.ScanForBridge();
+    const auto scan = link.scan();
     EXPECT_EQ(scan.state, bridge::ScanResult::State::Disconnected);
-    EXPECT_FALSE(link.BridgeConnected());
+    EXPECT_FALSE(link.connected());
     const auto reply = link.transact(0x70, 0x45, 0x45);
     EXPECT_EQ(reply.outcome(), bridge::Outcome::NoAnswer);
 }
