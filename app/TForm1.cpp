@@ -36,18 +36,11 @@ constexpr std::chrono::milliseconds kRampInterval = 50ms;
 constexpr int kRampIntervalMin = 10;
 constexpr int kRampIntervalMax = 200;
 constexpr int kSetupMax = driver::kMaxPosition;
-constexpr std::uint8_t kAddressBT = 0x70;
-constexpr std::uint8_t kAddressC = 0x72;
 
 const QColor kBlue(0, 0, 255);
 const QColor kMaroon(128, 0, 0);
 const QColor kGreen(0, 128, 0);
 const QColor kRed(255, 0, 0);
-
-QString hex4(std::uint16_t value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
 
 // Positions and sizes are those of a 96 dpi screen. Where the toolkit does not
 // scale for the screen itself (logical dpi other than 96), they grow with the
@@ -86,13 +79,13 @@ TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
     buildLayout();
     orderTabs();
     bindHandlers();
-    std::string whyNot;
-    deviceWatch_ = host.watch([this] { RequestBridgeScan(); }, &whyNot);
+    bridge::WatchResult watched = host.watch([this] { RequestBridgeScan(); });
+    deviceWatch_ = std::move(watched.watch);
     QStringList problems;
     if (const std::string why = host.unavailable(); !why.empty())
         problems << sentence(QStringLiteral("USB devices cannot be used here: "), why);
     if (!deviceWatch_)
-        problems << sentence(QStringLiteral("Plugging and unplugging cannot be followed here: "), whyNot);
+        problems << sentence(QStringLiteral("Plugging and unplugging cannot be followed here: "), watched.error);
     noticeProblem_ = problems.join(QLatin1Char('\n'));
     FormCreate();
 }
@@ -321,6 +314,8 @@ void TForm1::readDecimalSeparator()
 
 void TForm1::FormCreate() { RequestBridgeScan(); }
 
+// A scan is asked for with the same event the platform's device notices
+// send, so every scan takes one path: event(), runHandler, ScanForBridge.
 void TForm1::RequestBridgeScan()
 {
     QEvent notice(kDeviceChangeEvent);
@@ -330,8 +325,8 @@ void TForm1::RequestBridgeScan()
 void TForm1::showDisconnected()
 {
     StatusBar2->setText(0, texts::kUsbDisconnected);
-    StatusBar2->setText(1, texts::kVidPrefix + hex4(0));
-    StatusBar2->setText(2, texts::kPidPrefix + hex4(0));
+    StatusBar2->setText(1, texts::kVidPrefix + driver::hexWord(0));
+    StatusBar2->setText(2, texts::kPidPrefix + driver::hexWord(0));
 }
 
 void TForm1::ScanForBridge() { showScan(link_.scan()); }
@@ -342,8 +337,8 @@ void TForm1::showScan(const bridge::ScanResult& scan)
     switch (scan.state) {
     case bridge::ScanResult::State::Opened:
         StatusBar2->setText(0, texts::kUsbOpen);
-        StatusBar2->setText(1, texts::kVidPrefix + hex4(bridge::kBridgeVendorId));
-        StatusBar2->setText(2, texts::kPidPrefix + hex4(bridge::kBridgeProductId));
+        StatusBar2->setText(1, texts::kVidPrefix + driver::hexWord(bridge::kBridgeVendorId));
+        StatusBar2->setText(2, texts::kPidPrefix + driver::hexWord(bridge::kBridgeProductId));
         if (scan.product)
             StatusBar1->setText(3, QString::fromStdU16String(*scan.product));
         if (scan.serial)
@@ -370,7 +365,7 @@ void TForm1::showScan(const bridge::ScanResult& scan)
 
 void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
 {
-    const std::uint8_t address = KRL7741B->isChecked() ? kAddressBT : kAddressC;
+    const std::uint8_t address = KRL7741B->isChecked() ? driver::kAddressBT : driver::kAddressC;
     const bridge::Reply reply = link_.transact(address, first, second);
 
     StatusBar2->setText(3, QStringLiteral("$%1- $%2- $%3")

@@ -89,7 +89,7 @@ private:
 
     Environment env_;
     bridge::BridgeLink link_;
-    std::shared_ptr<void> deviceWatch_;
+    std::unique_ptr<bridge::DeviceWatch> deviceWatch_;
     QString noticeProblem_;  // why the bridge cannot be reached or followed here, if so
     QChar decimalSeparator_ = QLatin1Char('.');
     std::map<const QLabel*, QHash<QString, int>> valueWidths_;

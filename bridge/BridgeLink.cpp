@@ -92,7 +92,7 @@ Reply BridgeLink::transact(std::uint8_t address, std::uint8_t first, std::uint8_
             lost = device_->gone();
     }
 
-    std::fill_n(reportBuffer_.begin(), 9, std::uint8_t{0});
+    std::fill_n(reportBuffer_.begin(), 9, std::uint8_t{0});  // see reportBuffer_
 
     // Nothing was sent when the write failed: whatever comes in now is no answer to it.
     if (written && device_->read(report, kReplyTimeout) < 0)

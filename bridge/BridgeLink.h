@@ -68,6 +68,7 @@ class BridgeLink {
 public:
     explicit BridgeLink(HIDapi& host) : host_(host) {}
 
+    // The host the link was made with (krl7741 lists its interfaces).
     HIDapi& host() { return host_; }
 
     // Looks for the bridge: the first interface with the bridge's ids that
@@ -98,6 +99,9 @@ private:
     std::unique_ptr<HidDevice> device_;
     std::string bridgePath_;
     std::optional<std::u16string> serialFilter_;
+    // The panel's report buffer has always been 12 bytes, of which a report
+    // uses the first kReportSize; the first 9 are cleared after each write so
+    // that a reply that never comes reads as status 00: no answer.
     std::array<std::uint8_t, 12> reportBuffer_{};
 };
 

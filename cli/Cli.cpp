@@ -164,9 +164,9 @@ public:
             result.device = std::make_unique<Device>(std::move(result.device), err_);
         return result;
     }
-    std::shared_ptr<void> watch(std::function<void()> onChange, std::string* whyNot) override
+    bridge::WatchResult watch(std::function<void()> onChange) override
     {
-        return host_.watch(std::move(onChange), whyNot);
+        return host_.watch(std::move(onChange));
     }
     std::string unavailable() const override { return host_.unavailable(); }
 
@@ -512,9 +512,9 @@ Parsed parse(const QStringList& arguments)
         if (parser.isSet(device)) {
             const QString chip = parser.value(device).toLower();
             if (chip == QLatin1String("b") || chip == QLatin1String("t"))
-                inv.address = kAddressBT;
+                inv.address = driver::kAddressBT;
             else if (chip == QLatin1String("c"))
-                inv.address = kAddressC;
+                inv.address = driver::kAddressC;
             else
                 throw Failure {
                     QStringLiteral("unknown device %1 (b, t or c)").arg(quoted(parser.value(device)))

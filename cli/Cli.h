@@ -3,6 +3,7 @@
 // all of it, then performs it through a host's HID services, one bridge
 // transaction per command byte, exactly as the panel sends them.
 
+#include "Commands.h"
 #include "HIDapi.h"
 
 #include <QString>
@@ -26,8 +27,6 @@ inline constexpr int kExitNoBridge = 3; // no bridge could be opened
 inline constexpr int kExitUsage = 64; // the command line is wrong; nothing was sent
 inline constexpr int kExitInterrupted = 130; // a ramp was stopped with Ctrl-C
 
-inline constexpr std::uint8_t kAddressBT = 0x70; // KRL7741B / KRL7741T
-inline constexpr std::uint8_t kAddressC = 0x72; // KRL7741C
 
 inline constexpr std::chrono::milliseconds kDefaultInterval { 50 }; // the panel's ramp interval
 inline constexpr int kIntervalMin = 10;
@@ -48,7 +47,7 @@ struct Invocation {
     std::vector<Byte> bytes; // set, send
     Sequence sequence = Sequence::Seq1;
     std::chrono::milliseconds interval = kDefaultInterval;
-    std::uint8_t address = kAddressBT;
+    std::uint8_t address = driver::kAddressBT;
     std::optional<QString> serial;
     bool virtualBoard = false;
     bool trace = false;

@@ -1,5 +1,6 @@
 #include "BoardWindow.h"
 
+#include "Commands.h"
 #include "Trace.h"
 
 #include <QAbstractButton>
@@ -21,7 +22,6 @@
 namespace virtualboard {
 namespace {
 
-constexpr int kRegisterFull = 31;  // the largest 5-bit register value
 constexpr int kLampDiameter = 40;
 constexpr QSize kWindowSize{480, 420};
 
@@ -41,7 +41,7 @@ QString registerText(const QString& name, int value)
     return QStringLiteral("%1: %2 (0x%3)")
         .arg(name)
         .arg(value)
-        .arg(QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper());
+        .arg(driver::hexByte(static_cast<std::uint8_t>(value)));
 }
 
 template <typename W>
@@ -64,7 +64,7 @@ Lamp::Lamp(QColor colour, QWidget* parent) : QWidget(parent), colour_(colour)
 double Lamp::brightnessFor(int pwm, int peakCurrent)
 {
     const auto fraction = [](int value) {
-        return static_cast<double>(std::clamp(value, 0, kRegisterFull)) / kRegisterFull;
+        return static_cast<double>(std::clamp(value, 0, driver::kValueMax)) / driver::kValueMax;
     };
     return fraction(pwm) * fraction(peakCurrent);
 }
@@ -164,7 +164,7 @@ void BoardWindow::buildLayout()
     auto reg = [&](const char* name, int row, int column) {
         auto* label = named(new QLabel(registers), name);
         label->setMinimumWidth(label->fontMetrics().horizontalAdvance(
-            registerText(QStringLiteral("Peak current"), kRegisterFull)));
+            registerText(QStringLiteral("Peak current"), driver::kValueMax)));
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         registerGrid->addWidget(label, row, column);
         return label;

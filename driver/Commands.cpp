@@ -16,9 +16,9 @@ std::int64_t HexTextToInt(QStringView text)
     return static_cast<std::int64_t>(result);
 }
 
-QString hexByte(std::uint8_t value)
+QString hex(unsigned value, int digits)
 {
-    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
 }
 
 QString generalNumber(double value, QChar decimalSeparator)
@@ -64,6 +64,8 @@ SetupCommand setupCommand(SetupControl control, int requested, QChar decimalSepa
     command.value = generalNumber(position * row.scale, decimalSeparator)
         + QString::fromUtf16(row.unit);
     command.description = describe(control, static_cast<std::uint8_t>(formed));
+    // The byte that travels is read back from the hex text the panel forms, as
+    // it always was, so that it is the very byte the text describes.
     command.byte = static_cast<std::uint8_t>(HexTextToInt(hex) & 0xFF);
     return command;
 }

@@ -102,7 +102,7 @@ public:
         return result;
     }
 
-    std::shared_ptr<void> watch(std::function<void()>, std::string*) override { return nullptr; }
+    bridge::WatchResult watch(std::function<void()>) override { return {}; }
 
     FuzzedDataProvider& in;
     std::vector<bridge::HidInterface> listed;

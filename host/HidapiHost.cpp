@@ -151,9 +151,9 @@ OpenResult HidapiHost::open(const std::string& path)
     return result;
 }
 
-std::shared_ptr<void> HidapiHost::watch(std::function<void()> onChange, std::string* whyNot)
+WatchResult HidapiHost::watch(std::function<void()> onChange)
 {
-    return watchDeviceNotices(std::move(onChange), whyNot);
+    return watchDeviceNotices(std::move(onChange));
 }
 
 }  // namespace bridge

@@ -3,6 +3,7 @@
 // from 1 to 31, one step per tick; "Run Sequence" starts the selected sequence
 // and the timers hand over to one another as it plays.
 
+#include "Commands.h"
 #include "Timer.h"
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 namespace sequences {
 
-inline constexpr int kLastStep = 31;  // a ramp sends 1, 2, ..., 31
+inline constexpr int kLastStep = driver::kValueMax;  // a ramp sends 1, 2, ..., 31
 
 enum class Sequence { Seq1, Seq2, Seq3 };
 

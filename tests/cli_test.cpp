@@ -205,7 +205,7 @@ TEST(CliExitStatus, AHostThatCannotReachUsbDevicesSaysWhy)
     struct Unusable final : bridge::HIDapi {
         std::vector<bridge::HidInterface> interfaces() override { return {}; }
         bridge::OpenResult open(const std::string&) override { return {}; }
-        std::shared_ptr<void> watch(std::function<void()>, std::string*) override { return nullptr; }
+        bridge::WatchResult watch(std::function<void()>) override { return {}; }
         std::string unavailable() const override { return "hidapi did not start"; }
     } host;
     QString out, err;

@@ -411,13 +411,11 @@ public:
             opened.device = std::make_unique<Device>(*this, std::move(opened.device));
         return opened;
     }
-    std::shared_ptr<void> watch(std::function<void()> f, std::string* why) override
+    bridge::WatchResult watch(std::function<void()> f) override
     {
-        if (!notices) {
-            *why = "no device events on this machine";
-            return nullptr;
-        }
-        return inner.watch(std::move(f), why);
+        if (!notices)
+            return {nullptr, "no device events on this machine"};
+        return inner.watch(std::move(f));
     }
     std::string unavailable() const override { return hidFailure; }
 };

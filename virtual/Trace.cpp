@@ -1,5 +1,7 @@
 #include "Trace.h"
 
+#include "Commands.h"
+
 #include <QStringList>
 
 namespace virtualboard {
@@ -24,7 +26,7 @@ QString hexReport(const Report& report)
 {
     QStringList bytes;
     for (const auto byte : report)
-        bytes << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+        bytes << driver::hexByte(byte);
     return bytes.join(QLatin1Char(' '));
 }
 

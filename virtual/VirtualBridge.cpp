@@ -103,21 +103,36 @@ bridge::OpenResult VirtualBridge::open(const std::string& path)
     return result;
 }
 
-std::shared_ptr<void> VirtualBridge::watch(std::function<void()> onChange, std::string*)
+namespace {
+
+// Stops one watcher's notices when it goes, if the bridge is still there.
+class Watch final : public bridge::DeviceWatch {
+public:
+    explicit Watch(std::function<void()> stop) : stop_(std::move(stop)) {}
+    ~Watch() override { stop_(); }
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+private:
+    std::function<void()> stop_;
+};
+
+}  // namespace
+
+bridge::WatchResult VirtualBridge::watch(std::function<void()> onChange)
 {
     const int id = nextWatcher_++;
     watchers_[id] = std::move(onChange);
     std::weak_ptr<bool> alive = alive_;
-    return std::shared_ptr<void>(new char{}, [this, id, alive](void* token) {
-        delete static_cast<char*>(token);
-        if (!alive.expired())
-            watchers_.erase(id);
-    });
+    return {std::make_unique<Watch>([this, id, alive] {
+                if (!alive.expired())
+                    watchers_.erase(id);
+            }),
+            {}};
 }
 
 void VirtualBridge::raiseNotice()
 {
-    ++notices_;
     auto callbacks = watchers_;
     for (auto& [id, callback] : callbacks)
         callback();
@@ -188,7 +203,7 @@ void VirtualBridge::setReplyShape(ReplyShape shape)
 
 void VirtualBridge::applyToChip(std::uint8_t command)
 {
-    const int value = command & 0x1F;
+    const int value = command & 0x1F;  // bits 4..0, restated (see VirtualBridge.h)
     switch (command >> 5) {
     case 0: registers_.peakCurrent = 0; break;
     case 1: registers_.peakCurrent = value; break;

@@ -1,5 +1,6 @@
 #include "Panel.h"
 
+#include "Commands.h"
 #include "StatusBar.h"
 
 #include <QSlider>
@@ -33,7 +34,7 @@ std::string hex(const virtualboard::Report& report)
     for (const auto byte : report) {
         if (!text.empty())
             text += ' ';
-        text += QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper().toStdString();
+        text += driver::hexByte(byte).toStdString();
     }
     return text;
 }

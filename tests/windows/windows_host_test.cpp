@@ -22,10 +22,9 @@ extern "C" {
 
 // The Qt side of the notices (DeviceNotice_win.cpp) needs a Qt built for
 // Windows; here it is only parsed, and the host's watch() stands unused.
-std::shared_ptr<void> bridge::watchDeviceNotices(std::function<void()>, std::string* whyNot)
+bridge::WatchResult bridge::watchDeviceNotices(std::function<void()>)
 {
-    *whyNot = "not in this program";
-    return nullptr;
+    return {nullptr, "not in this program"};
 }
 
 namespace {
