@@ -69,8 +69,9 @@ QString sentence(const QString& lead, const std::string& reason)
 }  // namespace
 
 TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                              | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent,
+                  Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                      | Qt::WindowCloseButtonHint),
       env_(std::move(environment)), link_(host)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -85,7 +86,8 @@ TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
     if (const std::string why = host.unavailable(); !why.empty())
         problems << sentence(QStringLiteral("USB devices cannot be used here: "), why);
     if (!deviceWatch_)
-        problems << sentence(QStringLiteral("Plugging and unplugging cannot be followed here: "), watched.error);
+        problems << sentence(QStringLiteral("Plugging and unplugging cannot be followed here: "),
+                             watched.error);
     noticeProblem_ = problems.join(QLatin1Char('\n'));
     FormCreate();
 }
@@ -102,8 +104,8 @@ void TForm1::buildLayout()
         w->setObjectName(QString::fromLatin1(name));
         return w;
     };
-    auto label = [&](QWidget* parent, const char* name, const QString& text, QRect r,
-                     const QColor& colour, bool bold) {
+    auto label = [&](QWidget* parent, const char* name, const QString& text, QRect r, const QColor& colour,
+                     bool bold) {
         auto* l = new QLabel(text, parent);
         named(l, name);
         at(l, r.x(), r.y(), r.width(), r.height());
@@ -209,7 +211,8 @@ void TForm1::buildLayout()
     VAL_WIDTH = label(GroupBox3, "VAL_WIDTH", QStringLiteral("00ms"), {200, 88, 30, 13}, kMaroon, true);
 
     // Select Device
-    KRL7741B = radio(GroupBox4, "KRL7741B", QStringLiteral("KRL7741B / KRL7741T: I2C = $70"), {8, 16, 201, 17});
+    KRL7741B
+        = radio(GroupBox4, "KRL7741B", QStringLiteral("KRL7741B / KRL7741T: I2C = $70"), {8, 16, 201, 17});
     KRL7741B->setChecked(true);
     KRL7741C = radio(GroupBox4, "KRL7741C", QStringLiteral("KRL7741C : I2C = $72"), {8, 32, 137, 17});
 
@@ -244,9 +247,9 @@ void TForm1::buildLayout()
 
 void TForm1::orderTabs()
 {
-    QWidget* const chain[] = {SEQ1, SEQ2, SEQ3, RUN_SEQ, TSEQA, TSEQB, TSEQC,
-                              ILEDslider, LED1slider, LED2slider, LED3slider,
-                              ILED_UP, ILED_DWN, GD_START, PORTW, KRL7741B, KRL7741C};
+    QWidget* const chain[]
+        = {SEQ1,       SEQ2,       SEQ3,    RUN_SEQ,  TSEQA,    TSEQB, TSEQC,    ILEDslider, LED1slider,
+           LED2slider, LED3slider, ILED_UP, ILED_DWN, GD_START, PORTW, KRL7741B, KRL7741C};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
     StatusBar1->setFocusPolicy(Qt::NoFocus);
@@ -282,15 +285,14 @@ void TForm1::bindHandlers()
     bind(GD_START, &toolkit::TrackBar::scrolled, &TForm1::GD_STARTChange);
     bind(Exit1, &QAction::triggered, &TForm1::Exit1Click);
 
-    ramps_ = std::make_unique<sequences::Ramps>(sequences::Ramps::Wiring{
-        *TimerSEQA, *TimerSEQB, *TimerSEQC,
-        [this] { return RUN_SEQ->isChecked(); },
-        [this] {
-            return SEQ1->isChecked()   ? sequences::Sequence::Seq1
-                   : SEQ2->isChecked() ? sequences::Sequence::Seq2
-                                       : sequences::Sequence::Seq3;
-        },
-        [this](std::uint8_t command) { WriteDriverCommand(command, command); }});
+    ramps_ = std::make_unique<sequences::Ramps>(
+        sequences::Ramps::Wiring{*TimerSEQA, *TimerSEQB, *TimerSEQC, [this] { return RUN_SEQ->isChecked(); },
+                                 [this] {
+                                     return SEQ1->isChecked() ? sequences::Sequence::Seq1
+                                         : SEQ2->isChecked()  ? sequences::Sequence::Seq2
+                                                              : sequences::Sequence::Seq3;
+                                 },
+                                 [this](std::uint8_t command) { WriteDriverCommand(command, command); }});
 }
 
 bool TForm1::event(QEvent* event)
@@ -368,9 +370,10 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
     const std::uint8_t address = KRL7741B->isChecked() ? driver::kAddressBT : driver::kAddressC;
     const bridge::Reply reply = link_.transact(address, first, second);
 
-    StatusBar2->setText(3, QStringLiteral("$%1- $%2- $%3")
-                               .arg(driver::hexByte(reply.status), driver::hexByte(reply.first),
-                                    driver::hexByte(reply.second)));
+    StatusBar2->setText(
+        3,
+        QStringLiteral("$%1- $%2- $%3")
+            .arg(driver::hexByte(reply.status), driver::hexByte(reply.first), driver::hexByte(reply.second)));
     // An empty PORTW already red stays as it is: clearing and recolouring it
     // again changes nothing anyone can see, and costs a document rebuild.
     if (!PORTW->document()->isEmpty() || PORTW->textColor() != kRed) {

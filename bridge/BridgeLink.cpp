@@ -36,9 +36,9 @@ ScanResult BridgeLink::scan()
 {
     ScanResult result;
     const std::vector<HidInterface> present = host_.interfaces();
-    const bool stays = connected_ && std::any_of(present.begin(), present.end(), [this](const HidInterface& i) {
-        return isBridge(i) && i.path == bridgePath_;
-    });
+    const bool stays = connected_
+        && std::any_of(present.begin(), present.end(),
+                       [this](const HidInterface& i) { return isBridge(i) && i.path == bridgePath_; });
     if (stays) {
         result.state = ScanResult::State::StillOpen;
         return result;

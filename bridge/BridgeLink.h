@@ -17,7 +17,7 @@ namespace bridge {
 inline constexpr std::uint16_t kBridgeVendorId = 0x6017;
 inline constexpr std::uint16_t kBridgeProductId = 0x0200;
 
-inline constexpr std::size_t kReportSize = 4;      // report id + three bytes, both ways
+inline constexpr std::size_t kReportSize = 4;  // report id + three bytes, both ways
 inline constexpr std::uint8_t kReportId = 0x00;
 inline constexpr std::uint8_t kStatusNack = 0xF0;  // the driver did not acknowledge
 inline constexpr std::uint8_t kStatusNone = 0x00;  // the bridge did not answer (or nothing was read)

@@ -4,8 +4,7 @@
 
 namespace toolkit {
 
-StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent)
-    : QWidget(parent), widths_(widths)
+StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent) : QWidget(parent), widths_(widths)
 {
     for (std::size_t i = 0; i < widths_.size(); ++i) {
         auto* panel = new QLabel(this);

@@ -16,8 +16,14 @@ constexpr int kRepeatIntervalMs = 50;
 bool IsScrollKey(int key)
 {
     switch (key) {
-    case Qt::Key_Left: case Qt::Key_Up: case Qt::Key_Right: case Qt::Key_Down:
-    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
         return true;
     default:
         return false;
@@ -69,13 +75,29 @@ void TrackBar::keyPressEvent(QKeyEvent* event)
 {
     int target = 0;
     switch (event->key()) {
-    case Qt::Key_Left: case Qt::Key_Up: target = value() - singleStep(); break;
-    case Qt::Key_Right: case Qt::Key_Down: target = value() + singleStep(); break;
-    case Qt::Key_PageUp: target = value() - pageStep(); break;
-    case Qt::Key_PageDown: target = value() + pageStep(); break;
-    case Qt::Key_Home: target = minimum(); break;
-    case Qt::Key_End: target = maximum(); break;
-    default: QSlider::keyPressEvent(event); return;
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        target = value() - singleStep();
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        target = value() + singleStep();
+        break;
+    case Qt::Key_PageUp:
+        target = value() - pageStep();
+        break;
+    case Qt::Key_PageDown:
+        target = value() + pageStep();
+        break;
+    case Qt::Key_Home:
+        target = minimum();
+        break;
+    case Qt::Key_End:
+        target = maximum();
+        break;
+    default:
+        QSlider::keyPressEvent(event);
+        return;
     }
     event->accept();
     scrollTo(target);
@@ -144,7 +166,7 @@ void TrackBar::mouseReleaseEvent(QMouseEvent* event)
     cancelTracking();
     if (thumb)
         emit scrolled();  // final thumb position
-    emit scrolled();  // end of tracking
+    emit scrolled();      // end of tracking
 }
 
 void TrackBar::cancelTracking()
@@ -168,10 +190,7 @@ void TrackBar::changeEvent(QEvent* event)
     QSlider::changeEvent(event);
 }
 
-void TrackBar::wheelEvent(QWheelEvent* event)
-{
-    event->accept();
-}
+void TrackBar::wheelEvent(QWheelEvent* event) { event->accept(); }
 
 bool TrackBar::channelReachedPointer() const
 {

@@ -40,9 +40,9 @@ private:
     void cancelTracking();
 
     Tracking tracking_ = Tracking::None;
-    int grabOffset_ = 0;      // pointer x minus handle left while dragging
-    int pageDirection_ = 0;   // +1 or -1 while paging along the channel
-    QPoint pointer_;          // last pointer position while paging
+    int grabOffset_ = 0;     // pointer x minus handle left while dragging
+    int pageDirection_ = 0;  // +1 or -1 while paging along the channel
+    QPoint pointer_;         // last pointer position while paging
     QTimer pageRepeat_;
     bool scrolling_ = false;
 };

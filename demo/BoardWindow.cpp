@@ -75,8 +75,7 @@ void Lamp::setLevels(int pwm, int peakCurrent)
     if (b == brightness_)
         return;
     brightness_ = b;
-    setToolTip(b > 0.0 ? QStringLiteral("%1% of full light").arg(qRound(b * 100))
-                       : QStringLiteral("off"));
+    setToolTip(b > 0.0 ? QStringLiteral("%1% of full light").arg(qRound(b * 100)) : QStringLiteral("off"));
     update();
 }
 
@@ -213,8 +212,8 @@ void BoardWindow::buildLayout()
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     fixed.setPointSizeF(font().pointSizeF());
     trace_->setFont(fixed);
-    trace_->setToolTip(QStringLiteral("Output report -> reply, newest last; the last %1 are kept.")
-                           .arg(kTraceLines));
+    trace_->setToolTip(
+        QStringLiteral("Output report -> reply, newest last; the last %1 are kept.").arg(kTraceLines));
     auto* countRow = new QHBoxLayout;
     ackCount_ = named(new QLabel(traceBox), "AckCount");
     nackCount_ = named(new QLabel(traceBox), "NackCount");
@@ -262,9 +261,8 @@ void BoardWindow::bindSwitches()
     connect(chipBT_, &QRadioButton::clicked, this, [this] { bridge_.setChipAddress(kAddressBT); });
     connect(chipC_, &QRadioButton::clicked, this, [this] { bridge_.setChipAddress(kAddressC); });
     connect(noChip_, &QRadioButton::clicked, this, [this] { bridge_.setChipAddress(std::nullopt); });
-    connect(silent_, &QCheckBox::clicked, this, [this](bool silent) {
-        bridge_.setReplyShape(silent ? ReplyShape::Silent : ReplyShape::Normal);
-    });
+    connect(silent_, &QCheckBox::clicked, this,
+            [this](bool silent) { bridge_.setReplyShape(silent ? ReplyShape::Silent : ReplyShape::Normal); });
     // The strings change on the board now; the panel sees them when it next
     // opens the bridge, that is at the next plug.
     connect(stringsReadable_, &QCheckBox::clicked, this, [this] {
@@ -302,10 +300,10 @@ void BoardWindow::showPlugged() { usbPlugged_->setChecked(bridge_.isPlugged(path
 void BoardWindow::showSettings()
 {
     const std::optional<std::uint8_t> address = bridge_.chipAddress();
-    QRadioButton* chip = !address                ? noChip_
-                         : *address == kAddressBT ? chipBT_
-                         : *address == kAddressC  ? chipC_
-                                                  : nullptr;
+    QRadioButton* chip = !address ? noChip_
+        : *address == kAddressBT  ? chipBT_
+        : *address == kAddressC   ? chipC_
+                                  : nullptr;
     if (chip) {
         chip->setChecked(true);
     } else {
@@ -322,9 +320,15 @@ void BoardWindow::showSettings()
 void BoardWindow::addTrace(const Report& output, const Report& reply, Verdict verdict)
 {
     switch (verdict) {
-    case Verdict::Acknowledged: ++acks_; break;
-    case Verdict::NotAcknowledged: ++nacks_; break;
-    case Verdict::NoAnswer: ++noAnswers_; break;
+    case Verdict::Acknowledged:
+        ++acks_;
+        break;
+    case Verdict::NotAcknowledged:
+        ++nacks_;
+        break;
+    case Verdict::NoAnswer:
+        ++noAnswers_;
+        break;
     }
     pendingTrace_.push_back(traceLine(output, reply, verdict));
     if (pendingTrace_.size() > kTraceLines)

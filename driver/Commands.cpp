@@ -55,14 +55,12 @@ SetupCommand setupCommand(SetupControl control, int requested, QChar decimalSepa
 {
     const int position = std::clamp(requested, 0, kMaxPosition);
     const SetupRow& row = kSetupRows[static_cast<std::size_t>(control)];
-    const int formed = (control == SetupControl::IledPeak && position == 0)
-        ? kPeakCurrentOff
-        : row.base + position;
+    const int formed
+        = (control == SetupControl::IledPeak && position == 0) ? kPeakCurrentOff : row.base + position;
     const QString hex = hexByte(static_cast<std::uint8_t>(formed));
 
     SetupCommand command;
-    command.value = generalNumber(position * row.scale, decimalSeparator)
-        + QString::fromUtf16(row.unit);
+    command.value = generalNumber(position * row.scale, decimalSeparator) + QString::fromUtf16(row.unit);
     command.description = describe(control, static_cast<std::uint8_t>(formed));
     // The byte that travels is read back from the hex text the panel forms, as
     // it always was, so that it is the very byte the text describes.

@@ -21,8 +21,9 @@ namespace {
     std::abort();
 }
 
-constexpr std::uint8_t kBases[] = {driver::kPeakCurrent, driver::kPwmLed1, driver::kPwmLed2, driver::kPwmLed3,
-                                   driver::kIledUp,      driver::kIledDown, driver::kGdStart};
+constexpr std::uint8_t kBases[]
+    = {driver::kPeakCurrent, driver::kPwmLed1,  driver::kPwmLed2, driver::kPwmLed3,
+       driver::kIledUp,      driver::kIledDown, driver::kGdStart};
 
 }  // namespace
 

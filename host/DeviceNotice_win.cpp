@@ -15,9 +15,9 @@ namespace {
 class NoticeWatch final : public DeviceWatch {
 public:
     explicit NoticeWatch(std::function<void()> onChange)
-        : onChange_(std::move(onChange)),
-          window_([this] {
-              QMetaObject::invokeMethod(&context_, [this] { onChange_(); }, Qt::QueuedConnection);
+        : onChange_(std::move(onChange)), window_([this] {
+              QMetaObject::invokeMethod(
+                  &context_, [this] { onChange_(); }, Qt::QueuedConnection);
           })
     {
     }

@@ -18,9 +18,9 @@ enum class Sequence { Seq1, Seq2, Seq3 };
 class Ramps {
 public:
     struct Wiring {
-        toolkit::Timer& timerA;  // PWM LED1
-        toolkit::Timer& timerB;  // PWM LED2
-        toolkit::Timer& timerC;  // PWM LED3
+        toolkit::Timer& timerA;                  // PWM LED1
+        toolkit::Timer& timerB;                  // PWM LED2
+        toolkit::Timer& timerC;                  // PWM LED3
         std::function<bool()> running;           // "Run Sequence" is ticked
         std::function<Sequence()> selected;      // the chosen SEQ radio button
         std::function<void(std::uint8_t)> send;  // one driver command byte

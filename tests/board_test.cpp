@@ -2,8 +2,8 @@
 // chip and of every exchange, and how its switches break the board as the
 // panel sees it.
 
-#include "Focus.h"
 #include "BoardWindow.h"
+#include "Focus.h"
 #include "Panel.h"
 #include "StatusBar.h"
 #include "TrackBar.h"
@@ -65,7 +65,7 @@ protected:
         QStyleOptionButton opt;
         opt.initFrom(&button);
         const auto mark = qobject_cast<QRadioButton*>(&button) ? QStyle::SE_RadioButtonIndicator
-                                                                : QStyle::SE_CheckBoxIndicator;
+                                                               : QStyle::SE_CheckBoxIndicator;
         const QRect at = button.style()->subElementRect(mark, &opt, &button);
         QTest::mouseClick(&button, Qt::LeftButton, {}, at.center());
     }

@@ -138,8 +138,8 @@ TEST(Commands, TheWheelMovesNothingAndSendsNothing)
 {
     Panel p;
     auto& bar = focused(p, "LED1slider");
-    QWheelEvent wheel(QPointF(20, 10), bar.mapToGlobal(QPointF(20, 10)), {}, QPoint(0, 120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(20, 10), bar.mapToGlobal(QPointF(20, 10)), {}, QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&bar, &wheel);
     EXPECT_EQ(bar.value(), 0);
     EXPECT_TRUE(p.bridge.written().empty());
@@ -302,7 +302,8 @@ TEST(Commands, EveryChangeLeavesTheSameTextsColoursAndLabelSizes)
                 EXPECT_EQ(label.width(), label.sizeHint().width()) << expected.value.toStdString();
                 EXPECT_TRUE(portw.toPlainText().isEmpty());
                 EXPECT_EQ(portw.textColor(), QColor(255, 0, 0));
-                EXPECT_EQ(p.panel("StatusBar2", 3), QStringLiteral("$01- $%1- $%1").arg(driver::hexByte(expected.byte)));
+                EXPECT_EQ(p.panel("StatusBar2", 3),
+                          QStringLiteral("$01- $%1- $%1").arg(driver::hexByte(expected.byte)));
             }
         }
     }

@@ -256,11 +256,13 @@ TEST(SequencesInTheWindow, RealTimersNeverStepAChannelTwiceInOneInterval)
         QTest::mouseClick(&p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
     }
     auto stopped = [](Panel& p) {
-        return !p.find<toolkit::Timer>("TimerSEQA").enabled() && !p.find<toolkit::Timer>("TimerSEQB").enabled()
+        return !p.find<toolkit::Timer>("TimerSEQA").enabled()
+            && !p.find<toolkit::Timer>("TimerSEQB").enabled()
             && !p.find<toolkit::Timer>("TimerSEQC").enabled();
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::all_of(panels.begin(), panels.end(), [&](auto& p) { return stopped(*p); }); },
-                                60000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return std::all_of(panels.begin(), panels.end(), [&](auto& p) { return stopped(*p); }); },
+        60000));
 
     constexpr auto kHalfInterval = 25ms;
     // Every level each channel was sent, in order, per sequence.

@@ -83,8 +83,8 @@ TEST_F(TrackBarTest, EachKeyStepsInThePlatformDirectionAndNotifiesOnDownAndUp)
         Qt::Key key;
         int expected;
     } cases[] = {
-        {Qt::Key_Left, 9},     {Qt::Key_Up, 9},       {Qt::Key_Right, 11}, {Qt::Key_Down, 11},
-        {Qt::Key_PageUp, 8},   {Qt::Key_PageDown, 12}, {Qt::Key_Home, 0},   {Qt::Key_End, 30},
+        {Qt::Key_Left, 9},   {Qt::Key_Up, 9},        {Qt::Key_Right, 11}, {Qt::Key_Down, 11},
+        {Qt::Key_PageUp, 8}, {Qt::Key_PageDown, 12}, {Qt::Key_Home, 0},   {Qt::Key_End, 30},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(KeyName(c.key));
@@ -103,8 +103,8 @@ TEST_F(TrackBarTest, KeysAtTheEndOfTheRangeStillNotify)
         int start;
         int expected;
     } cases[] = {
-        {Qt::Key_Left, 0, 0},      {Qt::Key_Up, 0, 0},    {Qt::Key_PageUp, 0, 0},   {Qt::Key_Home, 0, 0},
-        {Qt::Key_Right, 30, 30},   {Qt::Key_Down, 30, 30}, {Qt::Key_PageDown, 30, 30}, {Qt::Key_End, 30, 30},
+        {Qt::Key_Left, 0, 0},       {Qt::Key_Up, 0, 0},     {Qt::Key_PageUp, 0, 0},     {Qt::Key_Home, 0, 0},
+        {Qt::Key_Right, 30, 30},    {Qt::Key_Down, 30, 30}, {Qt::Key_PageDown, 30, 30}, {Qt::Key_End, 30, 30},
         {Qt::Key_PageDown, 29, 30}, {Qt::Key_PageUp, 1, 0},
     };
     for (const auto& c : cases) {
@@ -161,7 +161,8 @@ TEST_F(TrackBarTest, DraggingTheHandleNotifiesEachMoveThenTwiceOnRelease)
     EXPECT_LT(static_cast<int>(seen.size()), moves);
     EXPECT_EQ(seen.front(), 6);
     EXPECT_EQ(seen.back(), 12);
-    EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), [](int a, int b) { return b != a + 1; }) == seen.end());
+    EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), [](int a, int b) { return b != a + 1; })
+                == seen.end());
 
     // Back again, past the start of the range.
     for (int x = bar.HandleCenterX(12); x >= 0; --x)

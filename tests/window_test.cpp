@@ -1,9 +1,9 @@
 // The window as the operator meets it: its controls, the bridge's state in the
 // status bars, the menu, the clock and the error box.
 
-#include "Focus.h"
 #include "Application.h"
 #include "Clock.h"
+#include "Focus.h"
 #include "Panel.h"
 #include "StatusBar.h"
 #include "Tag.h"
@@ -53,25 +53,25 @@ TEST(Window, EveryControlStandsWhereTheLayoutPutsIt)
 {
     Panel p;
     const Placed placed[] = {
-        {"GroupBox1", {8, 0, 129, 193}},     {"GroupBox2", {144, 0, 233, 137}},
-        {"GroupBox3", {384, 0, 265, 113}},   {"GroupBox4", {384, 120, 265, 57}},
-        {"PORTW", {144, 152, 233, 41}},      {"Label9", {544, 184, 107, 13}},
-        {"StatusBar2", {0, 203, 654, 19}},   {"StatusBar1", {0, 222, 654, 19}},
-        {"SEQ1", {8, 24, 113, 17}},          {"TSEQA", {8, 40, 81, 25}},
-        {"SEQ2", {8, 72, 113, 17}},          {"TSEQB", {8, 88, 81, 25}},
-        {"SEQ3", {8, 120, 113, 17}},         {"TSEQC", {8, 136, 81, 25}},
-        {"RUN_SEQ", {8, 168, 97, 17}},       {"Label1", {6, 24, 61, 13}},
-        {"Label2", {6, 48, 66, 13}},         {"Label3", {6, 80, 66, 13}},
-        {"Label4", {6, 112, 66, 13}},        {"ILEDslider", {72, 16, 113, 25}},
-        {"LED1slider", {72, 45, 113, 25}},   {"LED2slider", {72, 75, 113, 25}},
-        {"LED3slider", {72, 104, 113, 25}},  {"VAL_ILED", {184, 24, 39, 13}},
-        {"VAL_PWM1", {184, 48, 24, 13}},     {"VAL_PWM2", {184, 80, 24, 13}},
-        {"VAL_PWM3", {184, 112, 24, 13}},    {"Label10", {5, 32, 50, 13}},
-        {"Label11", {5, 56, 72, 13}},        {"Label12", {5, 88, 64, 13}},
-        {"ILED_UP", {80, 24, 121, 25}},      {"ILED_DWN", {80, 52, 121, 25}},
-        {"GD_START", {80, 80, 121, 25}},     {"VAL_START", {200, 32, 32, 13}},
-        {"Val_STOP", {200, 56, 32, 13}},     {"VAL_WIDTH", {200, 88, 30, 13}},
-        {"KRL7741B", {8, 16, 201, 17}},      {"KRL7741C", {8, 32, 137, 17}},
+        {"GroupBox1", {8, 0, 129, 193}},    {"GroupBox2", {144, 0, 233, 137}},
+        {"GroupBox3", {384, 0, 265, 113}},  {"GroupBox4", {384, 120, 265, 57}},
+        {"PORTW", {144, 152, 233, 41}},     {"Label9", {544, 184, 107, 13}},
+        {"StatusBar2", {0, 203, 654, 19}},  {"StatusBar1", {0, 222, 654, 19}},
+        {"SEQ1", {8, 24, 113, 17}},         {"TSEQA", {8, 40, 81, 25}},
+        {"SEQ2", {8, 72, 113, 17}},         {"TSEQB", {8, 88, 81, 25}},
+        {"SEQ3", {8, 120, 113, 17}},        {"TSEQC", {8, 136, 81, 25}},
+        {"RUN_SEQ", {8, 168, 97, 17}},      {"Label1", {6, 24, 61, 13}},
+        {"Label2", {6, 48, 66, 13}},        {"Label3", {6, 80, 66, 13}},
+        {"Label4", {6, 112, 66, 13}},       {"ILEDslider", {72, 16, 113, 25}},
+        {"LED1slider", {72, 45, 113, 25}},  {"LED2slider", {72, 75, 113, 25}},
+        {"LED3slider", {72, 104, 113, 25}}, {"VAL_ILED", {184, 24, 39, 13}},
+        {"VAL_PWM1", {184, 48, 24, 13}},    {"VAL_PWM2", {184, 80, 24, 13}},
+        {"VAL_PWM3", {184, 112, 24, 13}},   {"Label10", {5, 32, 50, 13}},
+        {"Label11", {5, 56, 72, 13}},       {"Label12", {5, 88, 64, 13}},
+        {"ILED_UP", {80, 24, 121, 25}},     {"ILED_DWN", {80, 52, 121, 25}},
+        {"GD_START", {80, 80, 121, 25}},    {"VAL_START", {200, 32, 32, 13}},
+        {"Val_STOP", {200, 56, 32, 13}},    {"VAL_WIDTH", {200, 88, 30, 13}},
+        {"KRL7741B", {8, 16, 201, 17}},     {"KRL7741C", {8, 32, 137, 17}},
     };
     for (const auto& [name, geometry] : placed)
         EXPECT_EQ(p.find<QWidget>(name).geometry(), geometry) << name;
@@ -91,8 +91,8 @@ TEST(Window, ControlsStartWithTheirCaptionsRangesAndStates)
         EXPECT_EQ(t.maximum(), 200) << name;
         EXPECT_EQ(t.value(), 50) << name;
     }
-    for (const char* name : {"ILEDslider", "LED1slider", "LED2slider", "LED3slider", "ILED_UP",
-                             "ILED_DWN", "GD_START"}) {
+    for (const char* name :
+         {"ILEDslider", "LED1slider", "LED2slider", "LED3slider", "ILED_UP", "ILED_DWN", "GD_START"}) {
         auto& t = p.find<toolkit::TrackBar>(name);
         EXPECT_EQ(t.minimum(), 0) << name;
         EXPECT_EQ(t.maximum(), 30) << name;
@@ -102,8 +102,8 @@ TEST(Window, ControlsStartWithTheirCaptionsRangesAndStates)
         EXPECT_EQ(t.pageStep(), 2) << name;
     }
     const std::pair<const char*, const char*> labels[] = {
-        {"VAL_ILED", "000mA"}, {"VAL_PWM1", "00%"},  {"VAL_PWM2", "00%"},   {"VAL_PWM3", "00%"},
-        {"VAL_START", "00mA"}, {"Val_STOP", "00mA"}, {"VAL_WIDTH", "00ms"}, {"Label9", "Halvern"},
+        {"VAL_ILED", "000mA"},   {"VAL_PWM1", "00%"},    {"VAL_PWM2", "00%"},      {"VAL_PWM3", "00%"},
+        {"VAL_START", "00mA"},   {"Val_STOP", "00mA"},   {"VAL_WIDTH", "00ms"},    {"Label9", "Halvern"},
         {"Label1", "ILED peak"}, {"Label10", "ILED-UP"}, {"Label11", "ILED-DOWN"}, {"Label12", "GD START"}};
     for (const auto& [name, text] : labels)
         EXPECT_EQ(p.find<QLabel>(name).text(), QString::fromLatin1(text)) << name;
@@ -162,9 +162,9 @@ TEST(Window, TabWalksTheGroupsWithEachRadioGroupOneStop)
 {
     Panel p;
     testing_support::focusOn(p.find<QRadioButton>("SEQ1"));
-    const char* expected[] = {"RUN_SEQ", "TSEQA", "TSEQB", "TSEQC", "ILEDslider", "LED1slider",
-                              "LED2slider", "LED3slider", "ILED_UP", "ILED_DWN", "GD_START",
-                              "PORTW", "KRL7741B", "SEQ1"};
+    const char* expected[]
+        = {"RUN_SEQ",    "TSEQA",   "TSEQB",    "TSEQC",    "ILEDslider", "LED1slider", "LED2slider",
+           "LED3slider", "ILED_UP", "ILED_DWN", "GD_START", "PORTW",      "KRL7741B",   "SEQ1"};
     for (const char* name : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         ASSERT_TRUE(QApplication::focusWidget());
@@ -373,7 +373,10 @@ class FailingHost final : public bridge::HIDapi {
 public:
     class Device final : public bridge::HidDevice {
     public:
-        Device(FailingHost& host, std::unique_ptr<bridge::HidDevice> inner) : host_(host), inner_(std::move(inner)) {}
+        Device(FailingHost& host, std::unique_ptr<bridge::HidDevice> inner)
+            : host_(host), inner_(std::move(inner))
+        {
+        }
         int write(std::span<const std::uint8_t> report) override
         {
             if (host_.failWrites)

@@ -14,8 +14,7 @@ namespace toolkit {
 class Timer final : public QObject {
     Q_OBJECT
 public:
-    Timer(std::chrono::milliseconds interval, bool enabled, QObject* parent = nullptr)
-        : QObject(parent)
+    Timer(std::chrono::milliseconds interval, bool enabled, QObject* parent = nullptr) : QObject(parent)
     {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(interval);

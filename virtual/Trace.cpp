@@ -20,7 +20,7 @@ QString verdictText(Verdict verdict)
     return QStringLiteral("no answer");
 }
 
-} // namespace
+}  // namespace
 
 QString hexReport(const Report& report)
 {
@@ -41,7 +41,7 @@ QString traceLine(const Report& output, const Report& reply, Verdict verdict)
 {
     return QStringLiteral("%1 -> %2  %3")
         .arg(hexReport(output), reply.empty() ? QStringLiteral("(nothing)") : hexReport(reply),
-            verdictText(verdict));
+             verdictText(verdict));
 }
 
-} // namespace virtualboard
+}  // namespace virtualboard

@@ -57,7 +57,7 @@ struct VirtualInterface {
     std::uint16_t productId = 0x0200;
     std::optional<std::u16string> product = u"KRL7741 USB-I2C Bridge";
     std::optional<std::u16string> serial = u"0001";
-    std::string openError;          // when not empty, opening fails with this reason
+    std::string openError;  // when not empty, opening fails with this reason
     bool openDeniedPermission = false;
 };
 

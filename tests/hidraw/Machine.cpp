@@ -28,8 +28,8 @@ namespace fs = std::filesystem;
 namespace hidraw_sim {
 namespace {
 
-constexpr const char* kLayers = "/tmp/krl-sim"; // on a tmpfs of our own
-constexpr const char* kUserVariable = "KRL_SIM_AS_USER"; // set in a program started by runAsUser()
+constexpr const char* kLayers = "/tmp/krl-sim";           // on a tmpfs of our own
+constexpr const char* kUserVariable = "KRL_SIM_AS_USER";  // set in a program started by runAsUser()
 constexpr uid_t kNobody = 65534;
 constexpr unsigned kUsbMajor = 189;
 constexpr unsigned kFallbackHidrawMajor = 245;
@@ -86,7 +86,7 @@ std::string setUp()
         return std::string("cannot make the mounts private: ") + std::strerror(errno);
     if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
         return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-    for (const char* dir : { "sys", "dev", "run" }) {
+    for (const char* dir : {"sys", "dev", "run"}) {
         const fs::path layer = fs::path(kLayers) / dir;
         fs::create_directories(layer / "upper");
         fs::create_directories(layer / "work");
@@ -96,8 +96,8 @@ std::string setUp()
         if (mount("overlay", root.c_str(), "overlay", 0, options.c_str()) != 0)
             return "cannot lay a writable overlay over " + root + ": " + std::strerror(errno);
     }
-    for (const char* dir : { "/sys/class/hidraw", "/sys/bus/hid/devices", "/sys/bus/usb/devices",
-             "/sys/dev/char", "/sys/devices/platform" })
+    for (const char* dir : {"/sys/class/hidraw", "/sys/bus/hid/devices", "/sys/bus/usb/devices",
+                            "/sys/dev/char", "/sys/devices/platform"})
         fs::create_directories(dir);
     // libudev accepts a sysfs that is not sysfs only when told so.
     setenv("SYSTEMD_DEVICE_VERIFY_SYSFS", "0", 1);
@@ -157,7 +157,7 @@ void sendNetlink(const void* data, std::size_t size, std::uint32_t group)
     const int s = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
     if (s < 0)
         fail("netlink socket");
-    sockaddr_nl to {};
+    sockaddr_nl to{};
     to.nl_family = AF_NETLINK;
     to.nl_groups = group;
     const ssize_t n = sendto(s, data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
@@ -166,7 +166,7 @@ void sendNetlink(const void* data, std::size_t size, std::uint32_t group)
         fail("sending a uevent");
 }
 
-} // namespace
+}  // namespace
 
 void enterPrivateMachine(int argc, char** argv)
 {
@@ -197,10 +197,7 @@ void enterPrivateMachine(int argc, char** argv)
     }
 }
 
-const std::string& unavailable()
-{
-    return reason();
-}
+const std::string& unavailable() { return reason(); }
 
 bool mustRun()
 {
@@ -208,13 +205,9 @@ bool mustRun()
     return ci && *ci && std::strcmp(ci, "false") != 0 && std::strcmp(ci, "0") != 0;
 }
 
-bool runningAsUser()
-{
-    return std::getenv(kUserVariable) != nullptr;
-}
+bool runningAsUser() { return std::getenv(kUserVariable) != nullptr; }
 
-Machine::Machine(Notices notices)
-    : notices_(notices)
+Machine::Machine(Notices notices) : notices_(notices)
 {
     // The notice code listens to udev when a udev daemon runs, as its control socket shows.
     fs::create_directories("/run/udev");
@@ -236,10 +229,7 @@ Machine::~Machine()
     }
 }
 
-std::string Machine::devnode(int minor)
-{
-    return "/dev/hidraw" + std::to_string(minor);
-}
+std::string Machine::devnode(int minor) { return "/dev/hidraw" + std::to_string(minor); }
 
 Machine::Bridge* Machine::find(int minor)
 {
@@ -272,7 +262,7 @@ int Machine::plug(const BridgeSpec& spec, int minor)
     char mode[16];
     std::snprintf(mode, sizeof mode, "%o", spec.mode);
     const std::string fd = std::to_string(sockets[1]);
-    const char* args[] = { KRL_HIDRAW_NODE, node.c_str(), fd.c_str(), mode, nullptr };
+    const char* args[] = {KRL_HIDRAW_NODE, node.c_str(), fd.c_str(), mode, nullptr};
     const pid_t child = fork();
     if (child == 0) {
         fcntl(sockets[1], F_SETFD, 0);
@@ -284,7 +274,7 @@ int Machine::plug(const BridgeSpec& spec, int minor)
     bridge.minor = minor;
     bridge.control = sockets[0];
     bridge.server = child;
-    timeval wait { 10, 0 };
+    timeval wait{10, 0};
     setsockopt(bridge.control, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     char answer[16] = {};
     if (child < 0 || recv(bridge.control, answer, sizeof answer - 1, 0) <= 0
@@ -375,12 +365,12 @@ void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
     const fs::path raw = hid / "hidraw" / ("hidraw" + std::to_string(k));
     fs::create_directories(raw);
     bridge.sysfsRoot = host.string();
-    bridge.devpath = raw.string().substr(4); // without "/sys"
+    bridge.devpath = raw.string().substr(4);  // without "/sys"
 
     writeFile(usb / "uevent",
-        "MAJOR=" + std::to_string(kUsbMajor) + "\nMINOR=" + std::to_string(bus * 128 + 1)
-            + "\nDEVNAME=bus/usb/" + busText + "/002\nDEVTYPE=usb_device\nDRIVER=usb\n"
-            + "PRODUCT=6017/200/100\nTYPE=0/0/0\nBUSNUM=" + busText + "\nDEVNUM=002\n");
+              "MAJOR=" + std::to_string(kUsbMajor) + "\nMINOR=" + std::to_string(bus * 128 + 1)
+                  + "\nDEVNAME=bus/usb/" + busText + "/002\nDEVTYPE=usb_device\nDRIVER=usb\n"
+                  + "PRODUCT=6017/200/100\nTYPE=0/0/0\nBUSNUM=" + busText + "\nDEVNUM=002\n");
     writeFile(usb / "idVendor", "6017\n");
     writeFile(usb / "idProduct", "0200\n");
     writeFile(usb / "bcdDevice", "0100\n");
@@ -390,20 +380,20 @@ void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
     writeFile(usb / "busnum", std::to_string(bus) + "\n");
     writeFile(usb / "devnum", "2\n");
     writeFile(interface / "uevent",
-        "DEVTYPE=usb_interface\nDRIVER=usbhid\nPRODUCT=6017/200/100\n"
-        "TYPE=0/0/0\nINTERFACE=3/0/0\nMODALIAS=usb:v6017p0200d0100dc00dsc00dp00ic03isc00ip00in00\n");
+              "DEVTYPE=usb_interface\nDRIVER=usbhid\nPRODUCT=6017/200/100\n"
+              "TYPE=0/0/0\nINTERFACE=3/0/0\nMODALIAS=usb:v6017p0200d0100dc00dsc00dp00ic03isc00ip00in00\n");
     writeFile(interface / "bInterfaceNumber", "00\n");
     writeFile(interface / "bInterfaceClass", "03\n");
     writeFile(hid / "uevent",
-        "DRIVER=hid-generic\nHID_ID=0003:00006017:00000200\nHID_NAME=" + spec.manufacturer + " "
-            + spec.product + "\nHID_PHYS=usb-dummy_hcd." + std::to_string(k) + "-1/input0\n"
-            + "HID_UNIQ=" + spec.serial + "\nMODALIAS=hid:b0003g0001v00006017p00000200\n");
+              "DRIVER=hid-generic\nHID_ID=0003:00006017:00000200\nHID_NAME=" + spec.manufacturer + " "
+                  + spec.product + "\nHID_PHYS=usb-dummy_hcd." + std::to_string(k) + "-1/input0\n"
+                  + "HID_UNIQ=" + spec.serial + "\nMODALIAS=hid:b0003g0001v00006017p00000200\n");
     writeFile(hid / "report_descriptor",
-        std::string(reinterpret_cast<const char*>(kReportDescriptor), sizeof kReportDescriptor));
+              std::string(reinterpret_cast<const char*>(kReportDescriptor), sizeof kReportDescriptor));
     const std::string number = std::to_string(major) + ":" + std::to_string(k);
     writeFile(raw / "uevent",
-        "MAJOR=" + std::to_string(major) + "\nMINOR=" + std::to_string(k) + "\nDEVNAME=hidraw"
-            + std::to_string(k) + "\n");
+              "MAJOR=" + std::to_string(major) + "\nMINOR=" + std::to_string(k) + "\nDEVNAME=hidraw"
+                  + std::to_string(k) + "\n");
     writeFile(raw / "dev", number + "\n");
 
     link("/sys/bus/usb", usb / "subsystem");
@@ -412,11 +402,11 @@ void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
     link("/sys/class/hidraw", raw / "subsystem");
     link(hid, raw / "device");
     const std::pair<fs::path, fs::path> links[] = {
-        { raw, "/sys/class/hidraw/hidraw" + std::to_string(k) },
-        { raw, "/sys/dev/char/" + number },
-        { usb, "/sys/bus/usb/devices/" + port },
-        { interface, "/sys/bus/usb/devices/" + port + ":1.0" },
-        { hid, std::string("/sys/bus/hid/devices/") + hidName },
+        {raw, "/sys/class/hidraw/hidraw" + std::to_string(k)},
+        {raw, "/sys/dev/char/" + number},
+        {usb, "/sys/bus/usb/devices/" + port},
+        {interface, "/sys/bus/usb/devices/" + port + ":1.0"},
+        {hid, std::string("/sys/bus/hid/devices/") + hidName},
     };
     for (const auto& [target, at] : links) {
         link(target, at);
@@ -453,7 +443,7 @@ void Machine::announce(const char* action, const Bridge& bridge)
         std::vector<char> message(NLMSG_HDRLEN + body.size());
         auto* header = reinterpret_cast<nlmsghdr*>(message.data());
         header->nlmsg_len = static_cast<std::uint32_t>(message.size());
-        header->nlmsg_type = NLMSG_MIN_TYPE; // lower types are control messages the kernel does not pass on
+        header->nlmsg_type = NLMSG_MIN_TYPE;  // lower types are control messages the kernel does not pass on
         header->nlmsg_flags = NLM_F_REQUEST;
         std::memcpy(message.data() + NLMSG_HDRLEN, body.data(), body.size());
         sendNetlink(message.data(), message.size(), 0);
@@ -475,7 +465,7 @@ void Machine::announce(const char* action, const Bridge& bridge)
 void Machine::stop(Bridge& bridge)
 {
     if (bridge.control >= 0)
-        close(bridge.control); // the node unmounts and ends
+        close(bridge.control);  // the node unmounts and ends
     bridge.control = -1;
     if (bridge.server > 0) {
         for (int i = 0; i < 200 && waitpid(bridge.server, nullptr, WNOHANG) == 0; ++i)
@@ -500,8 +490,8 @@ int runAsUser(const std::string& filter, std::string& output)
     fs::copy_file("/proc/self/exe", program, fs::copy_options::overwrite_existing);
     fs::copy_file(KRL_HIDRAW_SHIM, shim, fs::copy_options::overwrite_existing);
     fs::permissions(dir,
-        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
-            | fs::perms::others_exec);
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                        | fs::perms::others_read | fs::perms::others_exec);
 
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
@@ -520,8 +510,7 @@ int runAsUser(const std::string& filter, std::string& output)
         setenv("HOME", "/tmp", 1);
         setenv("LD_PRELOAD", shim.c_str(), 1);
         execl("/usr/bin/setpriv", "setpriv", reuid.c_str(), regid.c_str(), "--clear-groups",
-            "--inh-caps=-all", program.c_str(), filterArg.c_str(),
-            static_cast<char*>(nullptr));
+              "--inh-caps=-all", program.c_str(), filterArg.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
@@ -534,4 +523,4 @@ int runAsUser(const std::string& filter, std::string& output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-} // namespace hidraw_sim
+}  // namespace hidraw_sim

@@ -214,7 +214,8 @@ TEST(HidapiHost, SaysWhetherHidapiStartedListsAndFailsToOpenAPathThatIsNotThere)
             << host.unavailable();
     for (const auto& i : host.interfaces())
         EXPECT_FALSE(i.path.empty());
-    const auto opened = host.open(R"(\\?\hid#vid_6017&pid_0200#nothing#{4d1e55b2-f16f-11cf-88cb-001111000030})");
+    const auto opened
+        = host.open(R"(\\?\hid#vid_6017&pid_0200#nothing#{4d1e55b2-f16f-11cf-88cb-001111000030})");
     EXPECT_FALSE(opened.device);
     EXPECT_NE(opened.error.find(": (0x"), std::string::npos) << opened.error;
     EXPECT_FALSE(opened.permissionDenied);
