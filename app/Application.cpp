@@ -50,8 +50,8 @@ Application::Application(int& argc, char** argv)
 void showError(const QString& message)
 {
     const auto* application = qobject_cast<const Application*>(QCoreApplication::instance());
-    const QString title = application ? application->title()
-                                      : applicationTitle(QCoreApplication::applicationFilePath());
+    const QString title
+        = application ? application->title() : applicationTitle(QCoreApplication::applicationFilePath());
     QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();

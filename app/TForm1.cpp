@@ -24,8 +24,8 @@ namespace app {
 namespace {
 
 using namespace std::chrono_literals;
-using toolkit::SetTag;
-using toolkit::Tag;
+using toolkit::setTag;
+using toolkit::tag;
 
 constexpr int kClientWidth = 654;
 constexpr int kClientHeight = 241;
@@ -36,18 +36,11 @@ constexpr std::chrono::milliseconds kRampInterval = 50ms;
 constexpr int kRampIntervalMin = 10;
 constexpr int kRampIntervalMax = 200;
 constexpr int kSetupMax = driver::kMaxPosition;
-constexpr std::uint8_t kAddressBT = 0x70;
-constexpr std::uint8_t kAddressC = 0x72;
 
 const QColor kBlue(0, 0, 255);
 const QColor kMaroon(128, 0, 0);
 const QColor kGreen(0, 128, 0);
 const QColor kRed(255, 0, 0);
-
-QString hex4(std::uint16_t value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
 
 // Positions and sizes are those of a 96 dpi screen. Where the toolkit does not
 // scale for the screen itself (logical dpi other than 96), they grow with the
@@ -76,23 +69,25 @@ QString sentence(const QString& lead, const std::string& reason)
 }  // namespace
 
 TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                              | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent,
+                  Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                      | Qt::WindowCloseButtonHint),
       env_(std::move(environment)), link_(host)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(texts::kCaption);
     readDecimalSeparator();
     buildLayout();
-    setTabOrder();
+    orderTabs();
     bindHandlers();
-    std::string whyNot;
-    deviceWatch_ = host.watch([this] { RequestBridgeScan(); }, &whyNot);
+    bridge::WatchResult watched = host.watch([this] { RequestBridgeScan(); });
+    deviceWatch_ = std::move(watched.watch);
     QStringList problems;
     if (const std::string why = host.unavailable(); !why.empty())
         problems << sentence(QStringLiteral("USB devices cannot be used here: "), why);
     if (!deviceWatch_)
-        problems << sentence(QStringLiteral("Plugging and unplugging cannot be followed here: "), whyNot);
+        problems << sentence(QStringLiteral("Plugging and unplugging cannot be followed here: "),
+                             watched.error);
     noticeProblem_ = problems.join(QLatin1Char('\n'));
     FormCreate();
 }
@@ -109,8 +104,8 @@ void TForm1::buildLayout()
         w->setObjectName(QString::fromLatin1(name));
         return w;
     };
-    auto label = [&](QWidget* parent, const char* name, const QString& text, QRect r,
-                     const QColor& colour, bool bold) {
+    auto label = [&](QWidget* parent, const char* name, const QString& text, QRect r, const QColor& colour,
+                     bool bold) {
         auto* l = new QLabel(text, parent);
         named(l, name);
         at(l, r.x(), r.y(), r.width(), r.height());
@@ -167,7 +162,7 @@ void TForm1::buildLayout()
     StatusBar1 = new toolkit::StatusBar({150, 100, 100, 100, 50}, client_);
     named(StatusBar1, "StatusBar1");
     at(StatusBar1, 0, 222, 654, 19);
-    StatusBar1->SetText(4, texts::kReleaseDate);
+    StatusBar1->setText(4, texts::kReleaseDate);
 
     Timer1 = new toolkit::Timer(kClockInterval, true, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -216,7 +211,8 @@ void TForm1::buildLayout()
     VAL_WIDTH = label(GroupBox3, "VAL_WIDTH", QStringLiteral("00ms"), {200, 88, 30, 13}, kMaroon, true);
 
     // Select Device
-    KRL7741B = radio(GroupBox4, "KRL7741B", QStringLiteral("KRL7741B / KRL7741T: I2C = $70"), {8, 16, 201, 17});
+    KRL7741B
+        = radio(GroupBox4, "KRL7741B", QStringLiteral("KRL7741B / KRL7741T: I2C = $70"), {8, 16, 201, 17});
     KRL7741B->setChecked(true);
     KRL7741C = radio(GroupBox4, "KRL7741C", QStringLiteral("KRL7741C : I2C = $72"), {8, 32, 137, 17});
 
@@ -249,11 +245,11 @@ void TForm1::buildLayout()
     move(kWindowPosition);
 }
 
-void TForm1::setTabOrder()
+void TForm1::orderTabs()
 {
-    QWidget* const chain[] = {SEQ1, SEQ2, SEQ3, RUN_SEQ, TSEQA, TSEQB, TSEQC,
-                              ILEDslider, LED1slider, LED2slider, LED3slider,
-                              ILED_UP, ILED_DWN, GD_START, PORTW, KRL7741B, KRL7741C};
+    QWidget* const chain[]
+        = {SEQ1,       SEQ2,       SEQ3,    RUN_SEQ,  TSEQA,    TSEQB, TSEQC,    ILEDslider, LED1slider,
+           LED2slider, LED3slider, ILED_UP, ILED_DWN, GD_START, PORTW, KRL7741B, KRL7741C};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
     StatusBar1->setFocusPolicy(Qt::NoFocus);
@@ -272,32 +268,31 @@ void TForm1::bind(Sender* sender, Signal signal, void (TForm1::*handler)())
 // was raised and never crosses Qt's own code.
 void TForm1::bindHandlers()
 {
-    bind(Timer1, &toolkit::Timer::OnTimer, &TForm1::Timer1Timer);
-    bind(TimerSEQA, &toolkit::Timer::OnTimer, &TForm1::TimerSEQATimer);
-    bind(TimerSEQB, &toolkit::Timer::OnTimer, &TForm1::TimerSEQBTimer);
-    bind(TimerSEQC, &toolkit::Timer::OnTimer, &TForm1::TimerSEQCTimer);
-    bind(TSEQA, &toolkit::TrackBar::Change, &TForm1::TSEQAChange);
-    bind(TSEQB, &toolkit::TrackBar::Change, &TForm1::TSEQBChange);
-    bind(TSEQC, &toolkit::TrackBar::Change, &TForm1::TSEQCChange);
+    bind(Timer1, &toolkit::Timer::ticked, &TForm1::Timer1Timer);
+    bind(TimerSEQA, &toolkit::Timer::ticked, &TForm1::TimerSEQATimer);
+    bind(TimerSEQB, &toolkit::Timer::ticked, &TForm1::TimerSEQBTimer);
+    bind(TimerSEQC, &toolkit::Timer::ticked, &TForm1::TimerSEQCTimer);
+    bind(TSEQA, &toolkit::TrackBar::scrolled, &TForm1::TSEQAChange);
+    bind(TSEQB, &toolkit::TrackBar::scrolled, &TForm1::TSEQBChange);
+    bind(TSEQC, &toolkit::TrackBar::scrolled, &TForm1::TSEQCChange);
     bind(RUN_SEQ, &QCheckBox::clicked, &TForm1::RUN_SEQClick);
-    bind(ILEDslider, &toolkit::TrackBar::Change, &TForm1::ILEDsliderChange);
-    bind(LED1slider, &toolkit::TrackBar::Change, &TForm1::LED1sliderChange);
-    bind(LED2slider, &toolkit::TrackBar::Change, &TForm1::LED2sliderChange);
-    bind(LED3slider, &toolkit::TrackBar::Change, &TForm1::LED3sliderChange);
-    bind(ILED_UP, &toolkit::TrackBar::Change, &TForm1::ILED_UPChange);
-    bind(ILED_DWN, &toolkit::TrackBar::Change, &TForm1::ILED_DWNChange);
-    bind(GD_START, &toolkit::TrackBar::Change, &TForm1::GD_STARTChange);
+    bind(ILEDslider, &toolkit::TrackBar::scrolled, &TForm1::ILEDsliderChange);
+    bind(LED1slider, &toolkit::TrackBar::scrolled, &TForm1::LED1sliderChange);
+    bind(LED2slider, &toolkit::TrackBar::scrolled, &TForm1::LED2sliderChange);
+    bind(LED3slider, &toolkit::TrackBar::scrolled, &TForm1::LED3sliderChange);
+    bind(ILED_UP, &toolkit::TrackBar::scrolled, &TForm1::ILED_UPChange);
+    bind(ILED_DWN, &toolkit::TrackBar::scrolled, &TForm1::ILED_DWNChange);
+    bind(GD_START, &toolkit::TrackBar::scrolled, &TForm1::GD_STARTChange);
     bind(Exit1, &QAction::triggered, &TForm1::Exit1Click);
 
-    ramps_ = std::make_unique<sequences::Ramps>(sequences::Ramps::Wiring{
-        *TimerSEQA, *TimerSEQB, *TimerSEQC,
-        [this] { return RUN_SEQ->isChecked(); },
-        [this] {
-            return SEQ1->isChecked()   ? sequences::Sequence::Seq1
-                   : SEQ2->isChecked() ? sequences::Sequence::Seq2
-                                       : sequences::Sequence::Seq3;
-        },
-        [this](std::uint8_t command) { WriteDriverCommand(command, command); }});
+    ramps_ = std::make_unique<sequences::Ramps>(
+        sequences::Ramps::Wiring{*TimerSEQA, *TimerSEQB, *TimerSEQC, [this] { return RUN_SEQ->isChecked(); },
+                                 [this] {
+                                     return SEQ1->isChecked() ? sequences::Sequence::Seq1
+                                         : SEQ2->isChecked()  ? sequences::Sequence::Seq2
+                                                              : sequences::Sequence::Seq3;
+                                 },
+                                 [this](std::uint8_t command) { WriteDriverCommand(command, command); }});
 }
 
 bool TForm1::event(QEvent* event)
@@ -321,6 +316,8 @@ void TForm1::readDecimalSeparator()
 
 void TForm1::FormCreate() { RequestBridgeScan(); }
 
+// A scan is asked for with the same event the platform's device notices
+// send, so every scan takes one path: event(), runHandler, ScanForBridge.
 void TForm1::RequestBridgeScan()
 {
     QEvent notice(kDeviceChangeEvent);
@@ -329,25 +326,25 @@ void TForm1::RequestBridgeScan()
 
 void TForm1::showDisconnected()
 {
-    StatusBar2->SetText(0, texts::kUsbDisconnected);
-    StatusBar2->SetText(1, texts::kVidPrefix + hex4(0));
-    StatusBar2->SetText(2, texts::kPidPrefix + hex4(0));
+    StatusBar2->setText(0, texts::kUsbDisconnected);
+    StatusBar2->setText(1, texts::kVidPrefix + driver::hexWord(0));
+    StatusBar2->setText(2, texts::kPidPrefix + driver::hexWord(0));
 }
 
-void TForm1::ScanForBridge() { showScan(link_.ScanForBridge()); }
+void TForm1::ScanForBridge() { showScan(link_.scan()); }
 
 void TForm1::showScan(const bridge::ScanResult& scan)
 {
     QString why;
     switch (scan.state) {
     case bridge::ScanResult::State::Opened:
-        StatusBar2->SetText(0, texts::kUsbOpen);
-        StatusBar2->SetText(1, texts::kVidPrefix + hex4(bridge::kBridgeVendorId));
-        StatusBar2->SetText(2, texts::kPidPrefix + hex4(bridge::kBridgeProductId));
+        StatusBar2->setText(0, texts::kUsbOpen);
+        StatusBar2->setText(1, texts::kVidPrefix + driver::hexWord(bridge::kBridgeVendorId));
+        StatusBar2->setText(2, texts::kPidPrefix + driver::hexWord(bridge::kBridgeProductId));
         if (scan.product)
-            StatusBar1->SetText(3, QString::fromStdU16String(*scan.product));
+            StatusBar1->setText(3, QString::fromStdU16String(*scan.product));
         if (scan.serial)
-            StatusBar2->SetText(3, texts::kSerialPrefix + QString::fromStdU16String(*scan.serial));
+            StatusBar2->setText(3, texts::kSerialPrefix + QString::fromStdU16String(*scan.serial));
         break;
     case bridge::ScanResult::State::StillOpen:
         return;
@@ -365,17 +362,18 @@ void TForm1::showScan(const bridge::ScanResult& scan)
     }
     if (!noticeProblem_.isEmpty())
         why += (why.isEmpty() ? QString() : QStringLiteral("\n")) + noticeProblem_;
-    StatusBar2->Panel(0).setToolTip(why);
+    StatusBar2->panel(0).setToolTip(why);
 }
 
 void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
 {
-    const std::uint8_t address = KRL7741B->isChecked() ? kAddressBT : kAddressC;
+    const std::uint8_t address = KRL7741B->isChecked() ? driver::kAddressBT : driver::kAddressC;
     const bridge::Reply reply = link_.transact(address, first, second);
 
-    StatusBar2->SetText(3, QStringLiteral("$%1- $%2- $%3")
-                               .arg(driver::hexByte(reply.status), driver::hexByte(reply.first),
-                                    driver::hexByte(reply.second)));
+    StatusBar2->setText(
+        3,
+        QStringLiteral("$%1- $%2- $%3")
+            .arg(driver::hexByte(reply.status), driver::hexByte(reply.first), driver::hexByte(reply.second)));
     // An empty PORTW already red stays as it is: clearing and recolouring it
     // again changes nothing anyone can see, and costs a document rebuild.
     if (!PORTW->document()->isEmpty() || PORTW->textColor() != kRed) {
@@ -384,8 +382,8 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
     }
     switch (reply.outcome()) {
     case bridge::Outcome::NotAcknowledged:
-        SetTag(*PORTW, Tag(*PORTW) + 1);
-        StatusBar1->SetText(0, texts::kNackPrefix + QString::number(Tag(*PORTW)));
+        setTag(*PORTW, tag(*PORTW) + 1);
+        StatusBar1->setText(0, texts::kNackPrefix + QString::number(tag(*PORTW)));
         PORTW->insertPlainText(texts::kNoAcknowledge);
         break;
     case bridge::Outcome::NoAnswer:
@@ -399,7 +397,7 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
         showScan(reply.rescan);
 }
 
-void TForm1::applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value)
+void TForm1::applySetup(driver::SetupControl control, const toolkit::TrackBar& slider, QLabel& value)
 {
     const driver::SetupCommand command = driver::setupCommand(control, slider.value(), decimalSeparator_);
     if (value.text() != command.value) {
@@ -427,23 +425,23 @@ int TForm1::valueWidth(const QLabel& value)
     return *known.insert(value.text(), value.sizeHint().width());
 }
 
-void TForm1::ILEDsliderChange() { applySetup(driver::Setup::IledPeak, *ILEDslider, *VAL_ILED); }
-void TForm1::LED1sliderChange() { applySetup(driver::Setup::PwmLed1, *LED1slider, *VAL_PWM1); }
-void TForm1::LED2sliderChange() { applySetup(driver::Setup::PwmLed2, *LED2slider, *VAL_PWM2); }
-void TForm1::LED3sliderChange() { applySetup(driver::Setup::PwmLed3, *LED3slider, *VAL_PWM3); }
-void TForm1::ILED_UPChange() { applySetup(driver::Setup::IledUp, *ILED_UP, *VAL_START); }
-void TForm1::ILED_DWNChange() { applySetup(driver::Setup::IledDown, *ILED_DWN, *Val_STOP); }
-void TForm1::GD_STARTChange() { applySetup(driver::Setup::GdStart, *GD_START, *VAL_WIDTH); }
+void TForm1::ILEDsliderChange() { applySetup(driver::SetupControl::IledPeak, *ILEDslider, *VAL_ILED); }
+void TForm1::LED1sliderChange() { applySetup(driver::SetupControl::PwmLed1, *LED1slider, *VAL_PWM1); }
+void TForm1::LED2sliderChange() { applySetup(driver::SetupControl::PwmLed2, *LED2slider, *VAL_PWM2); }
+void TForm1::LED3sliderChange() { applySetup(driver::SetupControl::PwmLed3, *LED3slider, *VAL_PWM3); }
+void TForm1::ILED_UPChange() { applySetup(driver::SetupControl::IledUp, *ILED_UP, *VAL_START); }
+void TForm1::ILED_DWNChange() { applySetup(driver::SetupControl::IledDown, *ILED_DWN, *Val_STOP); }
+void TForm1::GD_STARTChange() { applySetup(driver::SetupControl::GdStart, *GD_START, *VAL_WIDTH); }
 
-void TForm1::RUN_SEQClick() { ramps_->RUN_SEQClick(); }
-void TForm1::TimerSEQATimer() { ramps_->TimerSEQATimer(); }
-void TForm1::TimerSEQBTimer() { ramps_->TimerSEQBTimer(); }
-void TForm1::TimerSEQCTimer() { ramps_->TimerSEQCTimer(); }
-void TForm1::TSEQAChange() { TimerSEQA->SetInterval(std::chrono::milliseconds(TSEQA->value())); }
-void TForm1::TSEQBChange() { TimerSEQB->SetInterval(std::chrono::milliseconds(TSEQB->value())); }
-void TForm1::TSEQCChange() { TimerSEQC->SetInterval(std::chrono::milliseconds(TSEQC->value())); }
+void TForm1::RUN_SEQClick() { ramps_->start(); }
+void TForm1::TimerSEQATimer() { ramps_->tickA(); }
+void TForm1::TimerSEQBTimer() { ramps_->tickB(); }
+void TForm1::TimerSEQCTimer() { ramps_->tickC(); }
+void TForm1::TSEQAChange() { TimerSEQA->setInterval(std::chrono::milliseconds(TSEQA->value())); }
+void TForm1::TSEQBChange() { TimerSEQB->setInterval(std::chrono::milliseconds(TSEQB->value())); }
+void TForm1::TSEQCChange() { TimerSEQC->setInterval(std::chrono::milliseconds(TSEQC->value())); }
 
-void TForm1::Timer1Timer() { StatusBar2->SetText(4, clockText(env_.now(), env_.locale())); }
+void TForm1::Timer1Timer() { StatusBar2->setText(4, clockText(env_.now(), env_.locale())); }
 
 void TForm1::Exit1Click() { close(); }
 

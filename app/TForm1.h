@@ -79,8 +79,8 @@ private:
     // Connects `signal` of `sender` to `handler`, called through runHandler.
     template <typename Sender, typename Signal>
     void bind(Sender* sender, Signal signal, void (TForm1::*handler)());
-    void setTabOrder();
-    void applySetup(driver::Setup control, const toolkit::TrackBar& slider, QLabel& value);
+    void orderTabs();
+    void applySetup(driver::SetupControl control, const toolkit::TrackBar& slider, QLabel& value);
     // The value label's width for its text (its size hint), measured once per text.
     int valueWidth(const QLabel& value);
     void showDisconnected();
@@ -89,7 +89,7 @@ private:
 
     Environment env_;
     bridge::BridgeLink link_;
-    std::shared_ptr<void> deviceWatch_;
+    std::unique_ptr<bridge::DeviceWatch> deviceWatch_;
     QString noticeProblem_;  // why the bridge cannot be reached or followed here, if so
     QChar decimalSeparator_ = QLatin1Char('.');
     std::map<const QLabel*, QHash<QString, int>> valueWidths_;

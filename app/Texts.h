@@ -5,6 +5,8 @@
 
 namespace app::texts {
 
+// The blanks move the title towards the middle of the title bar, where the
+// panel has always shown it.
 inline const QString kCaption = QString(76, QLatin1Char(' ')) + QStringLiteral("KRL7741B/C/T CONTROLLER");
 inline const QString kUsbOpen = QStringLiteral("USB = OPEN ");
 inline const QString kUsbDisconnected = QStringLiteral("USB = Disconnected ");

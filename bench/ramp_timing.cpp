@@ -11,8 +11,8 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,13 +40,14 @@ int main(int argc, char** argv)
     QTimer giveUp;
     giveUp.setSingleShot(true);
     QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&board, &virtualboard::VirtualBridge::exchanged,
-                     [&](const virtualboard::Report& output, const virtualboard::Report&, virtualboard::Verdict) {
-                         if (output.size() > 2 && output[2] == 0x5F) {
-                             lastStepAt = clock.nsecsElapsed();
-                             loop.quit();
-                         }
-                     });
+    QObject::connect(
+        &board, &virtualboard::VirtualBridge::exchanged,
+        [&](const virtualboard::Report& output, const virtualboard::Report&, virtualboard::Verdict) {
+            if (output.size() > 2 && output[2] == 0x5F) {
+                lastStepAt = clock.nsecsElapsed();
+                loop.quit();
+            }
+        });
 
     for (const int interval : {10, 50}) {
         tseqa->setValue(interval);
@@ -66,8 +67,9 @@ int main(int argc, char** argv)
             QTest::qWait(2 * interval);
         }
         std::sort(ratios.begin(), ratios.end());
-        std::printf("SEQ#1 at %3d ms: duration / (31 x interval) median %.3f  min %.3f  max %.3f  (%d runs)\n",
-                    interval, ratios[ratios.size() / 2], ratios.front(), ratios.back(), runs);
+        std::printf(
+            "SEQ#1 at %3d ms: duration / (31 x interval) median %.3f  min %.3f  max %.3f  (%d runs)\n",
+            interval, ratios[ratios.size() / 2], ratios.front(), ratios.back(), runs);
     }
     return 0;
 }

@@ -27,18 +27,18 @@ bool BridgeLink::isBridge(const HidInterface& i) const
 
 void BridgeLink::release()
 {
-    BridgeHandle.reset();
+    device_.reset();
     bridgePath_.clear();
     connected_ = false;
 }
 
-ScanResult BridgeLink::ScanForBridge()
+ScanResult BridgeLink::scan()
 {
     ScanResult result;
     const std::vector<HidInterface> present = host_.interfaces();
-    const bool stays = connected_ && std::any_of(present.begin(), present.end(), [this](const HidInterface& i) {
-        return isBridge(i) && i.path == bridgePath_;
-    });
+    const bool stays = connected_
+        && std::any_of(present.begin(), present.end(),
+                       [this](const HidInterface& i) { return isBridge(i) && i.path == bridgePath_; });
     if (stays) {
         result.state = ScanResult::State::StillOpen;
         return result;
@@ -58,15 +58,13 @@ ScanResult BridgeLink::ScanForBridge()
             }
             continue;
         }
-        BridgeHandle = std::move(opened.device);
+        device_ = std::move(opened.device);
         bridgePath_ = candidate.path;
         connected_ = true;
         result = ScanResult{};
         result.state = ScanResult::State::Opened;
-        result.product = clipped(BridgeHandle->productString());
-        if (result.product)
-            product_ = *result.product;
-        result.serial = clipped(BridgeHandle->serialString());
+        result.product = clipped(device_->productString());
+        result.serial = clipped(device_->serialString());
         return result;
     }
     result.state = ScanResult::State::Disconnected;
@@ -75,41 +73,41 @@ ScanResult BridgeLink::ScanForBridge()
 
 Reply BridgeLink::transact(std::uint8_t address, std::uint8_t first, std::uint8_t second)
 {
-    ReportBuffer[0] = kReportId;
-    ReportBuffer[1] = address;
-    ReportBuffer[2] = first;
-    ReportBuffer[3] = second;
-    const std::span<std::uint8_t> report(ReportBuffer.data(), kReportSize);
+    reportBuffer_[0] = kReportId;
+    reportBuffer_[1] = address;
+    reportBuffer_[2] = first;
+    reportBuffer_[3] = second;
+    const std::span<std::uint8_t> report(reportBuffer_.data(), kReportSize);
 
     bool lost = false;
     bool written = false;
-    if (BridgeHandle) {
+    if (device_) {
         std::array<std::uint8_t, kReportSize> stale{};
         for (int i = 0; i < kMaxStaleReports; ++i) {
-            if (BridgeHandle->read(stale, std::chrono::milliseconds{0}) <= 0)
+            if (device_->read(stale, std::chrono::milliseconds{0}) <= 0)
                 break;
         }
-        written = BridgeHandle->write(report) >= 0;
+        written = device_->write(report) >= 0;
         if (!written)
-            lost = BridgeHandle->gone();
+            lost = device_->gone();
     }
 
-    std::fill_n(ReportBuffer.begin(), 9, std::uint8_t{0});
+    std::fill_n(reportBuffer_.begin(), 9, std::uint8_t{0});  // see reportBuffer_
 
     // Nothing was sent when the write failed: whatever comes in now is no answer to it.
-    if (written && BridgeHandle->read(report, kReplyTimeout) < 0)
-        lost = BridgeHandle->gone();
+    if (written && device_->read(report, kReplyTimeout) < 0)
+        lost = device_->gone();
 
     Reply reply;
-    reply.status = ReportBuffer[1];
-    reply.first = ReportBuffer[2];
-    reply.second = ReportBuffer[3];
+    reply.status = reportBuffer_[1];
+    reply.first = reportBuffer_[2];
+    reply.second = reportBuffer_[3];
     reply.deviceLost = lost;
     if (lost) {
         // The handle is dead, but the bridge may already be back at the same
         // path (unplugged and replugged between two notices): look again now.
         release();
-        reply.rescan = ScanForBridge();
+        reply.rescan = scan();
     }
     return reply;
 }

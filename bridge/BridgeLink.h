@@ -17,7 +17,7 @@ namespace bridge {
 inline constexpr std::uint16_t kBridgeVendorId = 0x6017;
 inline constexpr std::uint16_t kBridgeProductId = 0x0200;
 
-inline constexpr std::size_t kReportSize = 4;      // report id + three bytes, both ways
+inline constexpr std::size_t kReportSize = 4;  // report id + three bytes, both ways
 inline constexpr std::uint8_t kReportId = 0x00;
 inline constexpr std::uint8_t kStatusNack = 0xF0;  // the driver did not acknowledge
 inline constexpr std::uint8_t kStatusNone = 0x00;  // the bridge did not answer (or nothing was read)
@@ -68,12 +68,13 @@ class BridgeLink {
 public:
     explicit BridgeLink(HIDapi& host) : host_(host) {}
 
+    // The host the link was made with (krl7741 lists its interfaces).
     HIDapi& host() { return host_; }
 
     // Looks for the bridge: the first interface with the bridge's ids that
     // can be opened wins. A bridge already open is left alone; a bridge that
     // has gone is closed.
-    ScanResult ScanForBridge();
+    ScanResult scan();
 
     // From now on only a bridge whose listed serial number is `serial` counts
     // as the bridge; nullopt (the default) takes any.
@@ -85,10 +86,9 @@ public:
     // found gone is released and the bridges are scanned for again at once.
     Reply transact(std::uint8_t address, std::uint8_t first, std::uint8_t second);
 
-    bool BridgeConnected() const { return connected_; }
-    const std::u16string& BridgeProduct() const { return product_; }
+    bool connected() const { return connected_; }
     // The open bridge's path as the host listed it; empty when none is open.
-    const std::string& BridgePath() const { return bridgePath_; }
+    const std::string& path() const { return bridgePath_; }
 
 private:
     void release();
@@ -96,11 +96,13 @@ private:
 
     HIDapi& host_;
     bool connected_ = false;
-    std::unique_ptr<HidDevice> BridgeHandle;
+    std::unique_ptr<HidDevice> device_;
     std::string bridgePath_;
-    std::u16string product_;
     std::optional<std::u16string> serialFilter_;
-    std::array<std::uint8_t, 12> ReportBuffer{};
+    // The panel's report buffer has always been 12 bytes, of which a report
+    // uses the first kReportSize; the first 9 are cleared after each write so
+    // that a reply that never comes reads as status 00: no answer.
+    std::array<std::uint8_t, 12> reportBuffer_{};
 };
 
 }  // namespace bridge

@@ -48,6 +48,18 @@ public:
     virtual bool gone() const = 0;
 };
 
+// Device notices keep coming while this lives (see HIDapi::watch).
+class DeviceWatch {
+public:
+    virtual ~DeviceWatch() = default;
+};
+
+// Result of HIDapi::watch: the watch, or why the host cannot watch.
+struct WatchResult {
+    std::unique_ptr<DeviceWatch> watch;  // null when the host cannot watch
+    std::string error;                   // then: the reason
+};
+
 // Result of HIDapi::open: the device, or why it could not be opened.
 struct OpenResult {
     std::unique_ptr<HidDevice> device;  // null on failure
@@ -67,10 +79,9 @@ public:
     virtual OpenResult open(const std::string& path) = 0;
 
     // Starts calling `onChange` whenever HID interfaces may have come or gone,
-    // on the GUI thread, for as long as the returned object lives. Returns
-    // null when the host cannot watch (the reason goes to `whyNot`).
-    virtual std::shared_ptr<void> watch(std::function<void()> onChange,
-                                        std::string* whyNot = nullptr) = 0;
+    // on the GUI thread, for as long as the returned watch lives. Never
+    // throws; when the host cannot watch, the result says why.
+    virtual WatchResult watch(std::function<void()> onChange) = 0;
 
     // Why the host cannot reach HID devices at all (its HID library did not
     // start); empty when it can.

@@ -30,24 +30,21 @@ constexpr std::chrono::milliseconds kInterruptPoll = 20ms;
 
 struct SetupName {
     const char* name;
-    driver::Setup control;
+    driver::SetupControl control;
 };
 
-constexpr std::array<SetupName, 7> kSetupNames { {
-    { "peak", driver::Setup::IledPeak },
-    { "pwm1", driver::Setup::PwmLed1 },
-    { "pwm2", driver::Setup::PwmLed2 },
-    { "pwm3", driver::Setup::PwmLed3 },
-    { "istart", driver::Setup::IledUp },
-    { "istop", driver::Setup::IledDown },
-    { "gdstart", driver::Setup::GdStart },
-} };
+constexpr std::array<SetupName, 7> kSetupNames{{
+    {"peak", driver::SetupControl::IledPeak},
+    {"pwm1", driver::SetupControl::PwmLed1},
+    {"pwm2", driver::SetupControl::PwmLed2},
+    {"pwm3", driver::SetupControl::PwmLed3},
+    {"istart", driver::SetupControl::IledUp},
+    {"istop", driver::SetupControl::IledDown},
+    {"gdstart", driver::SetupControl::GdStart},
+}};
 constexpr int kPositionMax = 30;
 
-QString quoted(const QString& text)
-{
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
-}
+QString quoted(const QString& text) { return QLatin1Char('\'') + text + QLatin1Char('\''); }
 
 // Digits only: no sign, no blanks. nullopt when not, or when above `max`.
 std::optional<int> decimal(const QString& text, int max)
@@ -77,24 +74,24 @@ struct Failure {
 std::vector<Byte> setBytes(const QStringList& pairs)
 {
     if (pairs.isEmpty())
-        throw Failure { QStringLiteral("set needs NAME=POSITION pairs") };
+        throw Failure{QStringLiteral("set needs NAME=POSITION pairs")};
     std::vector<Byte> bytes;
     for (const QString& pair : pairs) {
         const qsizetype eq = pair.indexOf(QLatin1Char('='));
         if (eq < 0)
-            throw Failure { QStringLiteral("not a NAME=POSITION pair: %1").arg(quoted(pair)) };
+            throw Failure{QStringLiteral("not a NAME=POSITION pair: %1").arg(quoted(pair))};
         const QString name = pair.left(eq);
         const auto row = std::find_if(kSetupNames.begin(), kSetupNames.end(),
-            [&](const SetupName& n) { return name == QLatin1String(n.name); });
+                                      [&](const SetupName& n) { return name == QLatin1String(n.name); });
         if (row == kSetupNames.end())
-            throw Failure { QStringLiteral(
-                "unknown name %1 in %2 (peak, pwm1, pwm2, pwm3, istart, istop, gdstart)")
-                                .arg(quoted(name), quoted(pair)) };
+            throw Failure{
+                QStringLiteral("unknown name %1 in %2 (peak, pwm1, pwm2, pwm3, istart, istop, gdstart)")
+                    .arg(quoted(name), quoted(pair))};
         const auto position = decimal(pair.mid(eq + 1), kPositionMax);
         if (!position)
-            throw Failure { QStringLiteral("position not in 0..30 in %1").arg(quoted(pair)) };
+            throw Failure{QStringLiteral("position not in 0..30 in %1").arg(quoted(pair))};
         const driver::SetupCommand command = driver::setupCommand(row->control, *position, QLatin1Char('.'));
-        bytes.push_back({ command.byte, command.description });
+        bytes.push_back({command.byte, command.description});
     }
     return bytes;
 }
@@ -102,13 +99,13 @@ std::vector<Byte> setBytes(const QStringList& pairs)
 std::vector<Byte> sendBytes(const QStringList& texts)
 {
     if (texts.isEmpty())
-        throw Failure { QStringLiteral("send needs command bytes") };
+        throw Failure{QStringLiteral("send needs command bytes")};
     std::vector<Byte> bytes;
     for (const QString& text : texts) {
         const auto value = byteValue(text);
         if (!value)
-            throw Failure { QStringLiteral("not a byte: %1 (0x00..0xFF or 0..255)").arg(quoted(text)) };
-        bytes.push_back({ *value, QLatin1Char('$') + driver::hexByte(*value) });
+            throw Failure{QStringLiteral("not a byte: %1 (0x00..0xFF or 0..255)").arg(quoted(text))};
+        bytes.push_back({*value, QLatin1Char('$') + driver::hexByte(*value)});
     }
     return bytes;
 }
@@ -116,8 +113,8 @@ std::vector<Byte> sendBytes(const QStringList& texts)
 Sequence sequenceNamed(const QStringList& args)
 {
     if (args.size() != 1)
-        throw Failure { args.isEmpty() ? QStringLiteral("ramp needs a sequence: seq1, seq2 or seq3")
-                                       : QStringLiteral("unexpected argument %1").arg(quoted(args[1])) };
+        throw Failure{args.isEmpty() ? QStringLiteral("ramp needs a sequence: seq1, seq2 or seq3")
+                                     : QStringLiteral("unexpected argument %1").arg(quoted(args[1]))};
     const QString& name = args.front();
     if (name == QLatin1String("seq1"))
         return Sequence::Seq1;
@@ -125,7 +122,7 @@ Sequence sequenceNamed(const QStringList& args)
         return Sequence::Seq2;
     if (name == QLatin1String("seq3"))
         return Sequence::Seq3;
-    throw Failure { QStringLiteral("unknown sequence %1 (seq1, seq2, seq3)").arg(quoted(name)) };
+    throw Failure{QStringLiteral("unknown sequence %1 (seq1, seq2, seq3)").arg(quoted(name))};
 }
 
 const char* const kDescription
@@ -150,11 +147,7 @@ const char* const kDescription
 // of the evaluation board window.
 class TracingHost final : public bridge::HIDapi {
 public:
-    TracingHost(bridge::HIDapi& host, QTextStream& err)
-        : host_(host)
-        , err_(err)
-    {
-    }
+    TracingHost(bridge::HIDapi& host, QTextStream& err) : host_(host), err_(err) {}
 
     std::vector<bridge::HidInterface> interfaces() override { return host_.interfaces(); }
     bridge::OpenResult open(const std::string& path) override
@@ -164,9 +157,9 @@ public:
             result.device = std::make_unique<Device>(std::move(result.device), err_);
         return result;
     }
-    std::shared_ptr<void> watch(std::function<void()> onChange, std::string* whyNot) override
+    bridge::WatchResult watch(std::function<void()> onChange) override
     {
-        return host_.watch(std::move(onChange), whyNot);
+        return host_.watch(std::move(onChange));
     }
     std::string unavailable() const override { return host_.unavailable(); }
 
@@ -174,8 +167,7 @@ private:
     class Device final : public bridge::HidDevice {
     public:
         Device(std::unique_ptr<bridge::HidDevice> inner, QTextStream& err)
-            : inner_(std::move(inner))
-            , err_(err)
+            : inner_(std::move(inner)), err_(err)
         {
         }
 
@@ -224,10 +216,7 @@ private:
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void onInterrupt(int)
-{
-    interrupted = 1;
-}
+extern "C" void onInterrupt(int) { interrupted = 1; }
 
 // Catches Ctrl-C while it lives; the previous handling comes back after.
 class InterruptGuard {
@@ -249,18 +238,12 @@ private:
 
 // ---------------------------------------------------------------- running
 
-QString hex(std::uint8_t value)
-{
-    return driver::hexByte(value);
-}
+QString hex(std::uint8_t value) { return driver::hexByte(value); }
 
 class Session {
 public:
     Session(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err)
-        : inv_(invocation)
-        , link_(host)
-        , out_(out)
-        , err_(err)
+        : inv_(invocation), link_(host), out_(out), err_(err)
     {
         if (inv_.serial)
             link_.setSerialFilter(inv_.serial->toStdU16String());
@@ -268,10 +251,10 @@ public:
 
     int run()
     {
-        const bridge::ScanResult scan = link_.ScanForBridge();
+        const bridge::ScanResult scan = link_.scan();
         if (inv_.command == Command::List)
             list();
-        if (!link_.BridgeConnected()) {
+        if (!link_.connected()) {
             error(whyNoBridge(scan));
             return kExitNoBridge;
         }
@@ -317,7 +300,7 @@ private:
         for (const bridge::HidInterface& i : link_.host().interfaces()) {
             if (i.vendorId != bridge::kBridgeVendorId || i.productId != bridge::kBridgeProductId)
                 continue;
-            const bool used = link_.BridgeConnected() && i.path == link_.BridgePath();
+            const bool used = link_.connected() && i.path == link_.path();
             out_ << (used ? "* " : "  ") << QString::fromStdString(i.path)
                  << QStringLiteral("  %1:%2")
                         .arg(i.vendorId, 4, 16, QLatin1Char('0'))
@@ -358,7 +341,7 @@ private:
         status_ = std::max(status_, status);
         out_ << QStringLiteral("%1: sent %2 %3 %3, reply %4 %5 %6, %7")
                     .arg(byte.description, hex(inv_.address), hex(byte.value), hex(reply.status),
-                        hex(reply.first), hex(reply.second), verdict)
+                         hex(reply.first), hex(reply.second), verdict)
              << Qt::endl;
         if (reply.deviceLost)
             error(QStringLiteral("the bridge was lost"));
@@ -368,37 +351,37 @@ private:
     // The ramp bytes are PWM levels: named as the panel names them.
     static Byte rampByte(std::uint8_t value)
     {
-        static constexpr std::array<driver::Setup, 3> kPwm { driver::Setup::PwmLed1, driver::Setup::PwmLed2,
-            driver::Setup::PwmLed3 };
+        static constexpr std::array<driver::SetupControl, 3> kPwm{
+            driver::SetupControl::PwmLed1, driver::SetupControl::PwmLed2, driver::SetupControl::PwmLed3};
         const int channel = (value - driver::kPwmLed1) / (driver::kPwmLed2 - driver::kPwmLed1);
         if (channel < 0 || channel > 2)
-            return { value, QLatin1Char('$') + hex(value) };
-        return { value, driver::describe(kPwm[static_cast<std::size_t>(channel)], value) };
+            return {value, QLatin1Char('$') + hex(value)};
+        return {value, driver::describe(kPwm[static_cast<std::size_t>(channel)], value)};
     }
 
     int ramp()
     {
         InterruptGuard ctrlC;
-        toolkit::Timer a { inv_.interval, false }, b { inv_.interval, false }, c { inv_.interval, false };
+        toolkit::Timer a{inv_.interval, false}, b{inv_.interval, false}, c{inv_.interval, false};
         QEventLoop loop;
         bool lost = false;
         auto stop = [&] {
-            for (toolkit::Timer* t : { &a, &b, &c })
-                t->SetEnabled(false);
+            for (toolkit::Timer* t : {&a, &b, &c})
+                t->setEnabled(false);
             loop.quit();
         };
-        sequences::Ramps ramps({ a, b, c, [] { return true; },
-            [this] {
-                return inv_.sequence == Sequence::Seq1 ? sequences::Sequence::Seq1
-                    : inv_.sequence == Sequence::Seq2  ? sequences::Sequence::Seq2
-                                                       : sequences::Sequence::Seq3;
-            },
-            [&](std::uint8_t value) {
-                if (!lost && !exchange(rampByte(value))) {
-                    lost = true;
-                    stop();
-                }
-            } });
+        sequences::Ramps ramps({a, b, c, [] { return true; },
+                                [this] {
+                                    return inv_.sequence == Sequence::Seq1 ? sequences::Sequence::Seq1
+                                        : inv_.sequence == Sequence::Seq2  ? sequences::Sequence::Seq2
+                                                                           : sequences::Sequence::Seq3;
+                                },
+                                [&](std::uint8_t value) {
+                                    if (!lost && !exchange(rampByte(value))) {
+                                        lost = true;
+                                        stop();
+                                    }
+                                }});
         // Each tick: Ctrl-C first, then the step, then the end when every timer has stopped.
         auto tick = [&](void (sequences::Ramps::*handler)()) {
             return [&, handler] {
@@ -407,13 +390,13 @@ private:
                     return;
                 }
                 (ramps.*handler)();
-                if (!a.Enabled() && !b.Enabled() && !c.Enabled())
+                if (!a.enabled() && !b.enabled() && !c.enabled())
                     loop.quit();
             };
         };
-        QObject::connect(&a, &toolkit::Timer::OnTimer, &loop, tick(&sequences::Ramps::TimerSEQATimer));
-        QObject::connect(&b, &toolkit::Timer::OnTimer, &loop, tick(&sequences::Ramps::TimerSEQBTimer));
-        QObject::connect(&c, &toolkit::Timer::OnTimer, &loop, tick(&sequences::Ramps::TimerSEQCTimer));
+        QObject::connect(&a, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickA));
+        QObject::connect(&b, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickB));
+        QObject::connect(&c, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickC));
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
             if (ctrlC.raised())
@@ -421,7 +404,7 @@ private:
         });
         poll.start(kInterruptPoll);
 
-        ramps.RUN_SEQClick();
+        ramps.start();
         if (!lost && !ctrlC.raised())
             loop.exec();
         stop();
@@ -441,29 +424,32 @@ private:
     int status_ = kExitAcknowledged;
 };
 
-} // namespace
+}  // namespace
 
 Parsed parse(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help(
-        { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Shows this help."));
-    const QCommandLineOption device(QStringLiteral("device"),
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
         QStringLiteral("The chip: b or t (KRL7741B/T at $70, the default) or c (KRL7741C at $72)."),
         QStringLiteral("b|t|c"));
     const QCommandLineOption serial(QStringLiteral("serial"),
-        QStringLiteral("Uses the bridge with this serial number."), QStringLiteral("S"));
+                                    QStringLiteral("Uses the bridge with this serial number."),
+                                    QStringLiteral("S"));
     const QCommandLineOption onVirtual(
         QStringLiteral("virtual"), QStringLiteral("Uses the virtual evaluation board instead of hardware."));
-    const QCommandLineOption trace(
-        QStringLiteral("trace"), QStringLiteral("Writes every report and reply on standard error."));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Writes every report and reply on standard error."));
     const QCommandLineOption interval(QStringLiteral("interval"),
-        QStringLiteral("The ramp's step interval, 10..200 ms (default 50)."), QStringLiteral("N"));
-    parser.addOptions({ help, device, serial, onVirtual, trace, interval });
+                                      QStringLiteral("The ramp's step interval, 10..200 ms (default 50)."),
+                                      QStringLiteral("N"));
+    parser.addOptions({help, device, serial, onVirtual, trace, interval});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, set, send or ramp"),
-        QStringLiteral("COMMAND [ARGUMENT...]"));
+                                 QStringLiteral("COMMAND [ARGUMENT...]"));
 
     Parsed parsed;
     if (!parser.parse(arguments)) {
@@ -478,12 +464,12 @@ Parsed parse(const QStringList& arguments)
         Invocation inv;
         QStringList args = parser.positionalArguments();
         if (args.isEmpty())
-            throw Failure { QStringLiteral("no command given (list, set, send, ramp)") };
+            throw Failure{QStringLiteral("no command given (list, set, send, ramp)")};
         const QString command = args.takeFirst();
         if (command == QLatin1String("list")) {
             inv.command = Command::List;
             if (!args.isEmpty())
-                throw Failure { QStringLiteral("unexpected argument %1").arg(quoted(args.front())) };
+                throw Failure{QStringLiteral("unexpected argument %1").arg(quoted(args.front()))};
         } else if (command == QLatin1String("set")) {
             inv.command = Command::Set;
             inv.bytes = setBytes(args);
@@ -494,31 +480,27 @@ Parsed parse(const QStringList& arguments)
             inv.command = Command::Ramp;
             inv.sequence = sequenceNamed(args);
         } else {
-            throw Failure {
-                QStringLiteral("unknown command %1 (list, set, send, ramp)").arg(quoted(command))
-            };
+            throw Failure{QStringLiteral("unknown command %1 (list, set, send, ramp)").arg(quoted(command))};
         }
 
         if (parser.isSet(interval)) {
             if (inv.command != Command::Ramp)
-                throw Failure { QStringLiteral("--interval is for ramp only") };
+                throw Failure{QStringLiteral("--interval is for ramp only")};
             const auto ms = decimal(parser.value(interval), kIntervalMax);
             if (!ms || *ms < kIntervalMin)
-                throw Failure {
-                    QStringLiteral("interval not in 10..200: %1").arg(quoted(parser.value(interval)))
-                };
+                throw Failure{
+                    QStringLiteral("interval not in 10..200: %1").arg(quoted(parser.value(interval)))};
             inv.interval = std::chrono::milliseconds(*ms);
         }
         if (parser.isSet(device)) {
             const QString chip = parser.value(device).toLower();
             if (chip == QLatin1String("b") || chip == QLatin1String("t"))
-                inv.address = kAddressBT;
+                inv.address = driver::kAddressBT;
             else if (chip == QLatin1String("c"))
-                inv.address = kAddressC;
+                inv.address = driver::kAddressC;
             else
-                throw Failure {
-                    QStringLiteral("unknown device %1 (b, t or c)").arg(quoted(parser.value(device)))
-                };
+                throw Failure{
+                    QStringLiteral("unknown device %1 (b, t or c)").arg(quoted(parser.value(device)))};
         }
         if (parser.isSet(serial))
             inv.serial = parser.value(serial);
@@ -567,4 +549,4 @@ std::unique_ptr<bridge::HIDapi> evaluationBoard()
     return board;
 }
 
-} // namespace cli
+}  // namespace cli

@@ -3,6 +3,7 @@
 // all of it, then performs it through a host's HID services, one bridge
 // transaction per command byte, exactly as the panel sends them.
 
+#include "Commands.h"
 #include "HIDapi.h"
 
 #include <QString>
@@ -19,17 +20,14 @@
 namespace cli {
 
 // Exit statuses.
-inline constexpr int kExitAcknowledged = 0; // every command was acknowledged
-inline constexpr int kExitNotAcknowledged = 1; // one or more were not acknowledged
-inline constexpr int kExitNoAnswer = 2; // one or more went unanswered, or the bridge was lost
-inline constexpr int kExitNoBridge = 3; // no bridge could be opened
-inline constexpr int kExitUsage = 64; // the command line is wrong; nothing was sent
-inline constexpr int kExitInterrupted = 130; // a ramp was stopped with Ctrl-C
+inline constexpr int kExitAcknowledged = 0;     // every command was acknowledged
+inline constexpr int kExitNotAcknowledged = 1;  // one or more were not acknowledged
+inline constexpr int kExitNoAnswer = 2;         // one or more went unanswered, or the bridge was lost
+inline constexpr int kExitNoBridge = 3;         // no bridge could be opened
+inline constexpr int kExitUsage = 64;           // the command line is wrong; nothing was sent
+inline constexpr int kExitInterrupted = 130;    // a ramp was stopped with Ctrl-C
 
-inline constexpr std::uint8_t kAddressBT = 0x70; // KRL7741B / KRL7741T
-inline constexpr std::uint8_t kAddressC = 0x72; // KRL7741C
-
-inline constexpr std::chrono::milliseconds kDefaultInterval { 50 }; // the panel's ramp interval
+inline constexpr std::chrono::milliseconds kDefaultInterval{50};  // the panel's ramp interval
 inline constexpr int kIntervalMin = 10;
 inline constexpr int kIntervalMax = 200;
 
@@ -45,19 +43,19 @@ struct Byte {
 // A command line, checked.
 struct Invocation {
     Command command = Command::List;
-    std::vector<Byte> bytes; // set, send
+    std::vector<Byte> bytes;  // set, send
     Sequence sequence = Sequence::Seq1;
     std::chrono::milliseconds interval = kDefaultInterval;
-    std::uint8_t address = kAddressBT;
+    std::uint8_t address = driver::kAddressBT;
     std::optional<QString> serial;
     bool virtualBoard = false;
     bool trace = false;
 };
 
 struct Parsed {
-    std::optional<Invocation> invocation; // set when the command line is good
-    QString error; // one line naming the bad argument
-    QString help; // set when help was asked for
+    std::optional<Invocation> invocation;  // set when the command line is good
+    QString error;                         // one line naming the bad argument
+    QString help;                          // set when help was asked for
 };
 
 // Checks a whole command line (arguments[0] is the program).
@@ -76,4 +74,4 @@ int run(const QStringList& arguments, bridge::HIDapi& host, QTextStream& out, QT
 // in and a KRL7741B/T behind it.
 std::unique_ptr<bridge::HIDapi> evaluationBoard();
 
-} // namespace cli
+}  // namespace cli

@@ -4,8 +4,7 @@
 
 namespace toolkit {
 
-StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent)
-    : QWidget(parent), widths_(widths)
+StatusBar::StatusBar(std::initializer_list<int> widths, QWidget* parent) : QWidget(parent), widths_(widths)
 {
     for (std::size_t i = 0; i < widths_.size(); ++i) {
         auto* panel = new QLabel(this);
@@ -46,11 +45,11 @@ void StatusBar::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
-void StatusBar::SetText(int index, const QString& text)
+void StatusBar::setText(int index, const QString& text)
 {
-    QLabel& panel = Panel(index);
-    panel.setText(text);
-    align(panel);
+    QLabel& label = panel(index);
+    label.setText(text);
+    align(label);
 }
 
 void StatusBar::resizeEvent(QResizeEvent*) { place(); }

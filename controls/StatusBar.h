@@ -17,11 +17,11 @@ class StatusBar final : public QWidget {
 public:
     StatusBar(std::initializer_list<int> widths, QWidget* parent = nullptr);
 
-    int PanelCount() const { return static_cast<int>(panels_.size()); }
-    QLabel& Panel(int index) { return *panels_.at(static_cast<std::size_t>(index)); }
-    QString Text(int index) const { return panels_.at(static_cast<std::size_t>(index))->text(); }
+    int panelCount() const { return static_cast<int>(panels_.size()); }
+    QLabel& panel(int index) { return *panels_.at(static_cast<std::size_t>(index)); }
+    QString text(int index) const { return panels_.at(static_cast<std::size_t>(index))->text(); }
     // Centred when it fits; otherwise its start is shown.
-    void SetText(int index, const QString& text);
+    void setText(int index, const QString& text);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

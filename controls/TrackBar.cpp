@@ -16,8 +16,14 @@ constexpr int kRepeatIntervalMs = 50;
 bool IsScrollKey(int key)
 {
     switch (key) {
-    case Qt::Key_Left: case Qt::Key_Up: case Qt::Key_Right: case Qt::Key_Down:
-    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
         return true;
     default:
         return false;
@@ -33,21 +39,21 @@ TrackBar::TrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent)
     setSingleStep(1);
     setPageStep(2);
     setFocusPolicy(Qt::StrongFocus);
-    connect(&pageRepeat_, &QTimer::timeout, this, &TrackBar::OnPageRepeat);
+    connect(&pageRepeat_, &QTimer::timeout, this, &TrackBar::repeatPage);
     connect(this, &QSlider::valueChanged, this, [this] {
         if (!scrolling_)
-            emit Change();
+            emit scrolled();
     });
 }
 
-QRect TrackBar::HandleRect() const
+QRect TrackBar::handleRect() const
 {
     QStyleOptionSlider opt;
     initStyleOption(&opt);
     return style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
 }
 
-int TrackBar::ValueAtHandleLeft(int x) const
+int TrackBar::valueAtHandleLeft(int x) const
 {
     QStyleOptionSlider opt;
     initStyleOption(&opt);
@@ -57,28 +63,44 @@ int TrackBar::ValueAtHandleLeft(int x) const
     return QStyle::sliderValueFromPosition(minimum(), maximum(), x - groove.x(), span, opt.upsideDown);
 }
 
-void TrackBar::Scroll(int v)
+void TrackBar::scrollTo(int v)
 {
     scrolling_ = true;
     setValue(v);
     scrolling_ = false;
-    emit Change();
+    emit scrolled();
 }
 
 void TrackBar::keyPressEvent(QKeyEvent* event)
 {
     int target = 0;
     switch (event->key()) {
-    case Qt::Key_Left: case Qt::Key_Up: target = value() - singleStep(); break;
-    case Qt::Key_Right: case Qt::Key_Down: target = value() + singleStep(); break;
-    case Qt::Key_PageUp: target = value() - pageStep(); break;
-    case Qt::Key_PageDown: target = value() + pageStep(); break;
-    case Qt::Key_Home: target = minimum(); break;
-    case Qt::Key_End: target = maximum(); break;
-    default: QSlider::keyPressEvent(event); return;
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        target = value() - singleStep();
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        target = value() + singleStep();
+        break;
+    case Qt::Key_PageUp:
+        target = value() - pageStep();
+        break;
+    case Qt::Key_PageDown:
+        target = value() + pageStep();
+        break;
+    case Qt::Key_Home:
+        target = minimum();
+        break;
+    case Qt::Key_End:
+        target = maximum();
+        break;
+    default:
+        QSlider::keyPressEvent(event);
+        return;
     }
     event->accept();
-    Scroll(target);
+    scrollTo(target);
 }
 
 void TrackBar::keyReleaseEvent(QKeyEvent* event)
@@ -89,7 +111,7 @@ void TrackBar::keyReleaseEvent(QKeyEvent* event)
     }
     event->accept();
     if (!event->isAutoRepeat())
-        emit Change();  // end of tracking
+        emit scrolled();  // end of tracking
 }
 
 void TrackBar::mousePressEvent(QMouseEvent* event)
@@ -100,7 +122,7 @@ void TrackBar::mousePressEvent(QMouseEvent* event)
     }
     event->accept();
     const QPoint pos = event->position().toPoint();
-    const QRect handle = HandleRect();
+    const QRect handle = handleRect();
     if (handle.contains(pos)) {
         tracking_ = Tracking::Thumb;
         grabOffset_ = pos.x() - handle.x();
@@ -110,7 +132,7 @@ void TrackBar::mousePressEvent(QMouseEvent* event)
     tracking_ = Tracking::Channel;
     pointer_ = pos;
     pageDirection_ = pos.x() > handle.center().x() ? 1 : -1;
-    Scroll(value() + pageDirection_ * pageStep());
+    scrollTo(value() + pageDirection_ * pageStep());
     pageRepeat_.start(kRepeatDelayMs);
 }
 
@@ -121,7 +143,7 @@ void TrackBar::mouseMoveEvent(QMouseEvent* event)
     case Tracking::Thumb:
         event->accept();
         // A moved thumb notifies through valueChanged, once per real move.
-        setValue(ValueAtHandleLeft(pos.x() - grabOffset_));
+        setValue(valueAtHandleLeft(pos.x() - grabOffset_));
         break;
     case Tracking::Channel:
         event->accept();
@@ -141,13 +163,13 @@ void TrackBar::mouseReleaseEvent(QMouseEvent* event)
     }
     event->accept();
     const bool thumb = tracking_ == Tracking::Thumb;
-    CancelTracking();
+    cancelTracking();
     if (thumb)
-        emit Change();  // final thumb position
-    emit Change();  // end of tracking
+        emit scrolled();  // final thumb position
+    emit scrolled();      // end of tracking
 }
 
-void TrackBar::CancelTracking()
+void TrackBar::cancelTracking()
 {
     if (tracking_ == Tracking::Thumb)
         setSliderDown(false);
@@ -157,36 +179,33 @@ void TrackBar::CancelTracking()
 
 void TrackBar::hideEvent(QHideEvent* event)
 {
-    CancelTracking();  // the release will not reach us
+    cancelTracking();  // the release will not reach us
     QSlider::hideEvent(event);
 }
 
 void TrackBar::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::EnabledChange && !isEnabled())
-        CancelTracking();
+        cancelTracking();
     QSlider::changeEvent(event);
 }
 
-void TrackBar::wheelEvent(QWheelEvent* event)
-{
-    event->accept();
-}
+void TrackBar::wheelEvent(QWheelEvent* event) { event->accept(); }
 
-bool TrackBar::ChannelReachedPointer() const
+bool TrackBar::channelReachedPointer() const
 {
-    const QRect handle = HandleRect();
+    const QRect handle = handleRect();
     return pageDirection_ > 0 ? (pointer_.x() <= handle.right() || value() == maximum())
                               : (pointer_.x() >= handle.left() || value() == minimum());
 }
 
-void TrackBar::OnPageRepeat()
+void TrackBar::repeatPage()
 {
     // Keeps running while the button is held: the pointer may move on ahead
     // of the handle again, and paging then resumes in the same direction.
     pageRepeat_.setInterval(kRepeatIntervalMs);
-    if (!ChannelReachedPointer())
-        Scroll(value() + pageDirection_ * pageStep());
+    if (!channelReachedPointer())
+        scrollTo(value() + pageDirection_ * pageStep());
 }
 
 }  // namespace toolkit

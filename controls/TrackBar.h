@@ -1,6 +1,6 @@
 #pragma once
 // A horizontal track bar that notifies as the platform's track bar does: one
-// Change() for every scroll notification the operator causes, after the new
+// scrolled() for every scroll notification the operator causes, after the new
 // position is in place, whether or not the position changed. A position set
 // by the program notifies only when it really moves the bar.
 
@@ -16,7 +16,7 @@ public:
     explicit TrackBar(QWidget* parent = nullptr);
 
 signals:
-    void Change();
+    void scrolled();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -31,18 +31,18 @@ protected:
 private:
     enum class Tracking { None, Thumb, Channel };
 
-    QRect HandleRect() const;
-    int ValueAtHandleLeft(int x) const;
+    QRect handleRect() const;
+    int valueAtHandleLeft(int x) const;
     // Puts v in place without the program-change notification, then notifies.
-    void Scroll(int v);
-    bool ChannelReachedPointer() const;
-    void OnPageRepeat();
-    void CancelTracking();
+    void scrollTo(int v);
+    bool channelReachedPointer() const;
+    void repeatPage();
+    void cancelTracking();
 
     Tracking tracking_ = Tracking::None;
-    int grabOffset_ = 0;      // pointer x minus handle left while dragging
-    int pageDirection_ = 0;   // +1 or -1 while paging along the channel
-    QPoint pointer_;          // last pointer position while paging
+    int grabOffset_ = 0;     // pointer x minus handle left while dragging
+    int pageDirection_ = 0;  // +1 or -1 while paging along the channel
+    QPoint pointer_;         // last pointer position while paging
     QTimer pageRepeat_;
     bool scrolling_ = false;
 };

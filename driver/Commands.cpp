@@ -16,9 +16,9 @@ std::int64_t HexTextToInt(QStringView text)
     return static_cast<std::int64_t>(result);
 }
 
-QString hexByte(std::uint8_t value)
+QString hex(unsigned value, int digits)
 {
-    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
 }
 
 QString generalNumber(double value, QChar decimalSeparator)
@@ -51,24 +51,24 @@ constexpr std::array<SetupRow, 7> kSetupRows{{
 
 }  // namespace
 
-SetupCommand setupCommand(Setup control, int requested, QChar decimalSeparator)
+SetupCommand setupCommand(SetupControl control, int requested, QChar decimalSeparator)
 {
     const int position = std::clamp(requested, 0, kMaxPosition);
     const SetupRow& row = kSetupRows[static_cast<std::size_t>(control)];
-    const int formed = (control == Setup::IledPeak && position == 0)
-        ? kPeakCurrentOff
-        : row.base + position;
+    const int formed
+        = (control == SetupControl::IledPeak && position == 0) ? kPeakCurrentOff : row.base + position;
     const QString hex = hexByte(static_cast<std::uint8_t>(formed));
 
     SetupCommand command;
-    command.value = generalNumber(position * row.scale, decimalSeparator)
-        + QString::fromUtf16(row.unit);
+    command.value = generalNumber(position * row.scale, decimalSeparator) + QString::fromUtf16(row.unit);
     command.description = describe(control, static_cast<std::uint8_t>(formed));
+    // The byte that travels is read back from the hex text the panel forms, as
+    // it always was, so that it is the very byte the text describes.
     command.byte = static_cast<std::uint8_t>(HexTextToInt(hex) & 0xFF);
     return command;
 }
 
-QString describe(Setup control, std::uint8_t byte)
+QString describe(SetupControl control, std::uint8_t byte)
 {
     return QString::fromUtf16(kSetupRows[static_cast<std::size_t>(control)].label) + hexByte(byte);
 }

@@ -18,22 +18,29 @@ inline constexpr std::uint8_t kIledUp = 0xA0;          // "ILED-UP", shown as "I
 inline constexpr std::uint8_t kIledDown = 0xC0;        // "ILED-DOWN", shown as "I-STOP"
 inline constexpr std::uint8_t kGdStart = 0xE0;         // "GD START", shown as "GRADUAL DIMMING"
 
-inline constexpr int kValueMask = 0x1F;
+// The I2C addresses the driver answers at on the bridge.
+inline constexpr std::uint8_t kAddressBT = 0x70;  // KRL7741B / KRL7741T
+inline constexpr std::uint8_t kAddressC = 0x72;   // KRL7741C
+
+inline constexpr int kValueMax = 31;     // the largest value bits 4..0 hold
 inline constexpr int kMaxPosition = 30;  // the set-up controls' range is 0..30
 
 // The text read as a hexadecimal number: case-insensitive, at most the first
 // 16 characters, a character that is no hex digit counting as the digit -1.
 std::int64_t HexTextToInt(QStringView text);
 
-// A byte as two upper-case hexadecimal digits.
-QString hexByte(std::uint8_t value);
+// `value` as `digits` upper-case hexadecimal digits, zero-padded.
+QString hex(unsigned value, int digits);
+// A byte as two upper-case hexadecimal digits, a 16-bit word as four.
+inline QString hexByte(std::uint8_t value) { return hex(value, 2); }
+inline QString hexWord(std::uint16_t value) { return hex(value, 4); }
 
 // A number in general format: at most 15 significant digits, no trailing
 // zeros, `decimalSeparator` between the whole and the fractional part.
 QString generalNumber(double value, QChar decimalSeparator);
 
 // The seven set-up and dimming controls.
-enum class Setup { IledPeak, PwmLed1, PwmLed2, PwmLed3, IledUp, IledDown, GdStart };
+enum class SetupControl { IledPeak, PwmLed1, PwmLed2, PwmLed3, IledUp, IledDown, GdStart };
 
 // What one set-up control at position `position` (0..30) sends and shows. A
 // position outside that range is taken as the nearest end of it.
@@ -43,10 +50,10 @@ struct SetupCommand {
     QString description;    // the message line's text, e.g. "PWM LED2 = $6C"
 };
 
-SetupCommand setupCommand(Setup control, int position, QChar decimalSeparator);
+SetupCommand setupCommand(SetupControl control, int position, QChar decimalSeparator);
 
 // How the message line names `byte` sent to `control`'s register, e.g.
 // "PWM LED1 = $5F" (also for the ramps' level 31, which no track bar reaches).
-QString describe(Setup control, std::uint8_t byte);
+QString describe(SetupControl control, std::uint8_t byte);
 
 }  // namespace driver

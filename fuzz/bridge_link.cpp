@@ -33,10 +33,10 @@ namespace {
 struct Call {
     int writes = 0;
     int failedWrites = 0;
-    int waits = 0;                          // reads with a time-out above zero
-    std::chrono::milliseconds longest{0};   // the longest such time-out
-    bool sawGone = false;                   // a device said it is gone
-    std::vector<std::uint8_t> lastReply;    // bytes the last waiting read placed
+    int waits = 0;                         // reads with a time-out above zero
+    std::chrono::milliseconds longest{0};  // the longest such time-out
+    bool sawGone = false;                  // a device said it is gone
+    std::vector<std::uint8_t> lastReply;   // bytes the last waiting read placed
     int lastReplyCount = 0;
 };
 
@@ -74,8 +74,9 @@ public:
         for (int i = 0; i < count; ++i) {
             bridge::HidInterface item;
             // Few distinct paths, so the same one is seen again; NULs allowed.
-            item.path = in.ConsumeBool() ? std::string(1, static_cast<char>('a' + in.ConsumeIntegralInRange<int>(0, 2)))
-                                         : in.ConsumeRandomLengthString(12);
+            item.path = in.ConsumeBool()
+                ? std::string(1, static_cast<char>('a' + in.ConsumeIntegralInRange<int>(0, 2)))
+                : in.ConsumeRandomLengthString(12);
             const bool bridgeIds = in.ConsumeIntegralInRange<int>(0, 3) != 0;
             item.vendorId = bridgeIds ? bridge::kBridgeVendorId : in.ConsumeIntegral<std::uint16_t>();
             item.productId = bridgeIds ? bridge::kBridgeProductId : in.ConsumeIntegral<std::uint16_t>();
@@ -102,7 +103,7 @@ public:
         return result;
     }
 
-    std::shared_ptr<void> watch(std::function<void()>, std::string*) override { return nullptr; }
+    bridge::WatchResult watch(std::function<void()>) override { return {}; }
 
     FuzzedDataProvider& in;
     std::vector<bridge::HidInterface> listed;
@@ -156,9 +157,12 @@ int FakeDevice::read(std::span<std::uint8_t> report, std::chrono::milliseconds t
     if (gone_)
         return fail();
     switch (host_.in.ConsumeIntegralInRange<int>(0, 4)) {
-    case 0: return fail();
-    case 1: return 0;  // nothing in time
-    default: break;
+    case 0:
+        return fail();
+    case 1:
+        return 0;  // nothing in time
+    default:
+        break;
     }
     // A report of any length; only what fits is placed, the count may claim more.
     const auto claimed = host_.in.ConsumeIntegralInRange<int>(1, 16);
@@ -178,7 +182,8 @@ std::optional<std::u16string> FakeDevice::string()
     const std::string raw = host_.in.ConsumeRandomLengthString(host_.in.ConsumeBool() ? 16 : 2000);
     std::u16string text;
     for (std::size_t i = 0; i + 1 < raw.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(raw[i]) | static_cast<unsigned char>(raw[i + 1]) << 8));
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(raw[i])
+                                             | static_cast<unsigned char>(raw[i + 1]) << 8));
     return text;
 }
 
@@ -202,10 +207,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int step = 0; step < 64 && in.remaining_bytes() > 0; ++step) {
             host.call = Call{};
             if (in.ConsumeIntegralInRange<int>(0, 2) == 0) {
-                const bridge::ScanResult scan = link.ScanForBridge();
+                const bridge::ScanResult scan = link.scan();
                 checkShown(scan.product);
                 checkShown(scan.serial);
-                check(link.BridgeConnected() == (scan.state != bridge::ScanResult::State::Disconnected));
+                check(link.connected() == (scan.state != bridge::ScanResult::State::Disconnected));
             } else {
                 const auto address = in.ConsumeIntegral<std::uint8_t>();
                 const auto first = in.ConsumeIntegral<std::uint8_t>();
@@ -229,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 checkShown(reply.rescan.serial);
             }
             check(host.open_ <= 1);
-            check(link.BridgeConnected() == (host.open_ == 1));
+            check(link.connected() == (host.open_ == 1));
             if (host.call.sawGone)
                 check(!host.currentGone);  // the gone device was released in the same call
         }

@@ -21,8 +21,9 @@ namespace {
     std::abort();
 }
 
-constexpr std::uint8_t kBases[] = {driver::kPeakCurrent, driver::kPwmLed1, driver::kPwmLed2, driver::kPwmLed3,
-                                   driver::kIledUp,      driver::kIledDown, driver::kGdStart};
+constexpr std::uint8_t kBases[]
+    = {driver::kPeakCurrent, driver::kPwmLed1,  driver::kPwmLed2, driver::kPwmLed3,
+       driver::kIledUp,      driver::kIledDown, driver::kGdStart};
 
 }  // namespace
 
@@ -30,14 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     const auto index = in.ConsumeIntegralInRange<int>(0, 6);
-    const auto control = static_cast<driver::Setup>(index);
+    const auto control = static_cast<driver::SetupControl>(index);
     const int position = in.ConsumeIntegral<int>();
     const QChar separator(in.ConsumeIntegral<char16_t>());
     const double number = in.ConsumeFloatingPoint<double>();
 
     const driver::SetupCommand command = driver::setupCommand(control, position, separator);
     const int clamped = std::clamp(position, 0, driver::kMaxPosition);
-    const std::uint8_t expected = (control == driver::Setup::IledPeak && clamped == 0)
+    const std::uint8_t expected = (control == driver::SetupControl::IledPeak && clamped == 0)
         ? driver::kPeakCurrentOff
         : static_cast<std::uint8_t>(kBases[index] + clamped);
     check(command.byte == expected);

@@ -5,23 +5,23 @@
 
 namespace sequences {
 
-using toolkit::SetTag;
-using toolkit::Tag;
+using toolkit::setTag;
+using toolkit::tag;
 
 // The ramp step lives in the timer's tag.
 void Ramps::step(toolkit::Timer& timer, std::uint8_t base)
 {
-    SetTag(timer, Tag(timer) + 1);
-    w_.send(static_cast<std::uint8_t>(base + Tag(timer)));
+    setTag(timer, tag(timer) + 1);
+    w_.send(static_cast<std::uint8_t>(base + tag(timer)));
 }
 
 void Ramps::restart(toolkit::Timer& timer)
 {
-    SetTag(timer, 0);
-    timer.SetEnabled(true);
+    setTag(timer, 0);
+    timer.setEnabled(true);
 }
 
-void Ramps::RUN_SEQClick()
+void Ramps::start()
 {
     w_.send(driver::kPwmLed1);
     w_.send(driver::kPwmLed2);
@@ -34,51 +34,51 @@ void Ramps::RUN_SEQClick()
     switch (w_.selected()) {
     case Sequence::Seq1:
         restart(w_.timerA);
-        w_.timerB.SetEnabled(false);
-        w_.timerC.SetEnabled(false);
+        w_.timerB.setEnabled(false);
+        w_.timerC.setEnabled(false);
         break;
     case Sequence::Seq2:
-        w_.timerA.SetEnabled(true);
+        w_.timerA.setEnabled(true);
         restart(w_.timerB);
-        w_.timerC.SetEnabled(false);
+        w_.timerC.setEnabled(false);
         break;
     case Sequence::Seq3:
-        w_.timerA.SetEnabled(true);
-        w_.timerB.SetEnabled(true);
+        w_.timerA.setEnabled(true);
+        w_.timerB.setEnabled(true);
         restart(w_.timerC);
         break;
     }
 }
 
-void Ramps::TimerSEQATimer()
+void Ramps::tickA()
 {
-    if (Tag(w_.timerA) < kLastStep && w_.running())
+    if (tag(w_.timerA) < kLastStep && w_.running())
         step(w_.timerA, driver::kPwmLed1);
     else
-        w_.timerA.SetEnabled(false);
+        w_.timerA.setEnabled(false);
 }
 
-void Ramps::TimerSEQBTimer()
+void Ramps::tickB()
 {
     if (!w_.running())
         return;  // idles until the next click
-    if (Tag(w_.timerB) < kLastStep) {
+    if (tag(w_.timerB) < kLastStep) {
         step(w_.timerB, driver::kPwmLed2);
-    } else if (Tag(w_.timerB) == kLastStep) {
-        w_.timerB.SetEnabled(false);
+    } else if (tag(w_.timerB) == kLastStep) {
+        w_.timerB.setEnabled(false);
         restart(w_.timerA);
         step(w_.timerA, driver::kPwmLed1);
     }
 }
 
-void Ramps::TimerSEQCTimer()
+void Ramps::tickC()
 {
     if (!w_.running())
         return;  // idles until the next click
-    if (Tag(w_.timerC) < kLastStep) {
+    if (tag(w_.timerC) < kLastStep) {
         step(w_.timerC, driver::kPwmLed3);
-    } else if (Tag(w_.timerC) == kLastStep) {
-        w_.timerC.SetEnabled(false);
+    } else if (tag(w_.timerC) == kLastStep) {
+        w_.timerC.setEnabled(false);
         restart(w_.timerA);
         restart(w_.timerB);
         step(w_.timerA, driver::kPwmLed1);

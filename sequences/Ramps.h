@@ -3,6 +3,7 @@
 // from 1 to 31, one step per tick; "Run Sequence" starts the selected sequence
 // and the timers hand over to one another as it plays.
 
+#include "Commands.h"
 #include "Timer.h"
 
 #include <cstdint>
@@ -10,16 +11,16 @@
 
 namespace sequences {
 
-inline constexpr int kLastStep = 31;  // a ramp sends 1, 2, ..., 31
+inline constexpr int kLastStep = driver::kValueMax;  // a ramp sends 1, 2, ..., 31
 
 enum class Sequence { Seq1, Seq2, Seq3 };
 
 class Ramps {
 public:
     struct Wiring {
-        toolkit::Timer& timerA;  // PWM LED1
-        toolkit::Timer& timerB;  // PWM LED2
-        toolkit::Timer& timerC;  // PWM LED3
+        toolkit::Timer& timerA;                  // PWM LED1
+        toolkit::Timer& timerB;                  // PWM LED2
+        toolkit::Timer& timerC;                  // PWM LED3
         std::function<bool()> running;           // "Run Sequence" is ticked
         std::function<Sequence()> selected;      // the chosen SEQ radio button
         std::function<void(std::uint8_t)> send;  // one driver command byte
@@ -27,10 +28,14 @@ public:
 
     explicit Ramps(Wiring wiring) : w_(std::move(wiring)) {}
 
-    void RUN_SEQClick();
-    void TimerSEQATimer();
-    void TimerSEQBTimer();
-    void TimerSEQCTimer();
+    // "Run Sequence" clicked: sets the three PWM levels to 0 and starts the
+    // selected sequence's timers (a ramp idles while it is unticked).
+    void start();
+    // One tick of ramp A (PWM LED1), B (PWM LED2) or C (PWM LED3): the next
+    // step of that channel, and the hand-over when it reaches the last.
+    void tickA();
+    void tickB();
+    void tickC();
 
 private:
     void step(toolkit::Timer& timer, std::uint8_t base);

@@ -3,6 +3,7 @@
 // panel sees it.
 
 #include "BoardWindow.h"
+#include "Focus.h"
 #include "Panel.h"
 #include "StatusBar.h"
 #include "TrackBar.h"
@@ -64,7 +65,7 @@ protected:
         QStyleOptionButton opt;
         opt.initFrom(&button);
         const auto mark = qobject_cast<QRadioButton*>(&button) ? QStyle::SE_RadioButtonIndicator
-                                                                : QStyle::SE_CheckBoxIndicator;
+                                                               : QStyle::SE_CheckBoxIndicator;
         const QRect at = button.style()->subElementRect(mark, &opt, &button);
         QTest::mouseClick(&button, Qt::LeftButton, {}, at.center());
     }
@@ -73,8 +74,7 @@ protected:
     void press(const char* bar, Qt::Key key)
     {
         auto& slider = p.find<toolkit::TrackBar>(bar);
-        p.form->activateWindow();
-        slider.setFocus();
+        testing_support::focusOn(slider);
         QTest::keyClick(&slider, key);
     }
 
@@ -370,7 +370,7 @@ TEST(VirtualBridgeRecord, KeepsOnlyTheNewestReportsSoALongDemoStaysSmall)
     bridge.setRealTime(false);
     bridge.plug(VirtualBridge::evaluationBoard());
     bridge::BridgeLink link(bridge);
-    ASSERT_EQ(link.ScanForBridge().state, bridge::ScanResult::State::Opened);
+    ASSERT_EQ(link.scan().state, bridge::ScanResult::State::Opened);
     const std::size_t total = VirtualBridge::kWrittenKept + 300;
     for (std::size_t i = 0; i < total; ++i)
         link.transact(virtualboard::kAddressBT, static_cast<std::uint8_t>(i & 0xFF),

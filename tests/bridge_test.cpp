@@ -30,10 +30,10 @@ protected:
 TEST_F(BridgeLinkTest, NoBridgeMeansDisconnected)
 {
     host.plug(keyboardAt("kbd"));
-    const auto scan = link.ScanForBridge();
+    const auto scan = link.scan();
     EXPECT_EQ(scan.state, State::Disconnected);
     EXPECT_TRUE(scan.openFailure.empty());
-    EXPECT_FALSE(link.BridgeConnected());
+    EXPECT_FALSE(link.connected());
     EXPECT_EQ(host.openHandles(), 0);
 }
 
@@ -41,14 +41,14 @@ TEST_F(BridgeLinkTest, OpensTheBridgeOnceAndLeavesItAloneWhileItStays)
 {
     host.plug(keyboardAt("kbd"));
     host.plug(bridgeAt("b1"));
-    const auto first = link.ScanForBridge();
+    const auto first = link.scan();
     EXPECT_EQ(first.state, State::Opened);
     EXPECT_EQ(first.product, std::u16string(u"KRL7741 Evaluation Board"));
     EXPECT_EQ(first.serial, std::u16string(u"EVB-0001"));
     EXPECT_EQ(host.openHandles(), 1);
 
     host.plug(keyboardAt("mouse"));
-    const auto again = link.ScanForBridge();
+    const auto again = link.scan();
     EXPECT_EQ(again.state, State::StillOpen);
     EXPECT_FALSE(again.product);
     EXPECT_EQ(host.openHandles(), 1);
@@ -58,10 +58,10 @@ TEST_F(BridgeLinkTest, ReleasesTheHandleOnUnplugAndReopensOnReplug)
 {
     for (int round = 0; round < 3; ++round) {
         host.plug(bridgeAt("b1"));
-        EXPECT_EQ(link.ScanForBridge().state, State::Opened);
+        EXPECT_EQ(link.scan().state, State::Opened);
         EXPECT_EQ(host.openHandles(), 1);
         host.unplug("b1");
-        EXPECT_EQ(link.ScanForBridge().state, State::Disconnected);
+        EXPECT_EQ(link.scan().state, State::Disconnected);
         EXPECT_EQ(host.openHandles(), 0);
     }
 }
@@ -70,16 +70,16 @@ TEST_F(BridgeLinkTest, FirstBridgeInListingOrderWins)
 {
     host.plug(bridgeAt("b1"));
     host.plug(bridgeAt("b2"));
-    ASSERT_EQ(link.ScanForBridge().state, State::Opened);
+    ASSERT_EQ(link.scan().state, State::Opened);
     link.transact(0x70, 0x41, 0x41);
     host.unplug("b2");
-    EXPECT_EQ(link.ScanForBridge().state, State::StillOpen);
+    EXPECT_EQ(link.scan().state, State::StillOpen);
     EXPECT_EQ(link.transact(0x70, 0x42, 0x42).outcome(), Outcome::Acknowledged);
 
     // When the first goes, the second takes over as a new bridge.
     host.plug(bridgeAt("b2"));
     host.unplug("b1");
-    EXPECT_EQ(link.ScanForBridge().state, State::Opened);
+    EXPECT_EQ(link.scan().state, State::Opened);
     EXPECT_EQ(host.openHandles(), 1);
 }
 
@@ -88,9 +88,9 @@ TEST_F(BridgeLinkTest, AnOpenBridgeIsKeptWhileAnEarlierOneCannotBeOpened)
     host.plug(bridgeAt("b1"));
     host.setOpenFailure("b1", "Permission denied", true);
     host.plug(bridgeAt("b2"));
-    ASSERT_EQ(link.ScanForBridge().state, State::Opened);
+    ASSERT_EQ(link.scan().state, State::Opened);
     host.plug(keyboardAt("kbd"));
-    EXPECT_EQ(link.ScanForBridge().state, State::StillOpen);
+    EXPECT_EQ(link.scan().state, State::StillOpen);
     EXPECT_EQ(host.openHandles(), 1);
 }
 
@@ -100,7 +100,7 @@ TEST_F(BridgeLinkTest, UnreadableStringsDoNotStopTheOpen)
     board.serial.reset();
     board.product.reset();
     host.plug(board);
-    const auto scan = link.ScanForBridge();
+    const auto scan = link.scan();
     EXPECT_EQ(scan.state, State::Opened);
     EXPECT_FALSE(scan.serial);
     EXPECT_FALSE(scan.product);
@@ -112,7 +112,7 @@ TEST_F(BridgeLinkTest, StringsEndAtTheirFirstNulAndAt256Characters)
     board.product = std::u16string(u"Bridge\0junk", 11);
     board.serial = std::u16string(300, u'7');
     host.plug(board);
-    const auto scan = link.ScanForBridge();
+    const auto scan = link.scan();
     EXPECT_EQ(scan.product, std::u16string(u"Bridge"));
     EXPECT_EQ(scan.serial->size(), 256u);
 }
@@ -121,7 +121,7 @@ TEST_F(BridgeLinkTest, ABridgeThatCannotBeOpenedIsNotConnected)
 {
     host.plug(bridgeAt("b1"));
     host.setOpenFailure("b1", "Permission denied", true);
-    const auto scan = link.ScanForBridge();
+    const auto scan = link.scan();
     EXPECT_EQ(scan.state, State::Disconnected);
     EXPECT_EQ(scan.openFailure, "Permission denied");
     EXPECT_TRUE(scan.permissionDenied);
@@ -129,13 +129,13 @@ TEST_F(BridgeLinkTest, ABridgeThatCannotBeOpenedIsNotConnected)
 
     // The next bridge in line that opens is used instead.
     host.plug(bridgeAt("b2"));
-    EXPECT_EQ(link.ScanForBridge().state, State::Opened);
+    EXPECT_EQ(link.scan().state, State::Opened);
 }
 
 TEST_F(BridgeLinkTest, WritesOneFourByteReportAndReadsTheReply)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
     const auto reply = link.transact(0x70, 0x6C, 0x6C);
     ASSERT_EQ(host.written().size(), 1u);
     EXPECT_EQ(hex(host.written()[0]), "00 70 6C 6C");
@@ -149,7 +149,7 @@ TEST_F(BridgeLinkTest, WritesOneFourByteReportAndReadsTheReply)
 TEST_F(BridgeLinkTest, NoChipAtTheAddressIsANack)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
     const auto reply = link.transact(0x72, 0x45, 0x45);
     EXPECT_EQ(reply.status, 0xF0);
     EXPECT_EQ(reply.outcome(), Outcome::NotAcknowledged);
@@ -159,7 +159,7 @@ TEST_F(BridgeLinkTest, NoChipAtTheAddressIsANack)
 TEST_F(BridgeLinkTest, ASilentBridgeIsWaitedForOnlyBriefly)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
     host.setReplyShape(ReplyShape::Silent);
     const auto reply = link.transact(0x70, 0x45, 0x45);
     EXPECT_EQ(reply.outcome(), Outcome::NoAnswer);
@@ -168,13 +168,13 @@ TEST_F(BridgeLinkTest, ASilentBridgeIsWaitedForOnlyBriefly)
     EXPECT_EQ(host.lastReadTimeout(), bridge::kReplyTimeout);
     EXPECT_GT(bridge::kReplyTimeout.count(), 0);
     EXPECT_LE(bridge::kReplyTimeout.count(), 500);
-    EXPECT_TRUE(link.BridgeConnected());
+    EXPECT_TRUE(link.connected());
 }
 
 TEST_F(BridgeLinkTest, ALateReplyIsNotTakenForTheNextAnswer)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
     host.setReplyShape(ReplyShape::Late);
     EXPECT_EQ(link.transact(0x70, 0x45, 0x45).outcome(), Outcome::NoAnswer);
     host.setReplyShape(ReplyShape::Normal);
@@ -186,7 +186,7 @@ TEST_F(BridgeLinkTest, ALateReplyIsNotTakenForTheNextAnswer)
 TEST_F(BridgeLinkTest, OddlySizedRepliesAreReadSafely)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
 
     host.setReplyShape(ReplyShape::Short);
     auto reply = link.transact(0x70, 0x45, 0x45);
@@ -214,33 +214,33 @@ TEST_F(BridgeLinkTest, WithoutABridgeNothingIsWrittenAndNothingAnswers)
 TEST_F(BridgeLinkTest, ABridgeFoundGoneByAWriteIsClosed)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
     host.unplug("b1");  // before any scan has noticed
     const auto reply = link.transact(0x70, 0x45, 0x45);
     EXPECT_TRUE(reply.deviceLost);
     EXPECT_EQ(reply.outcome(), Outcome::NoAnswer);
-    EXPECT_FALSE(link.BridgeConnected());
+    EXPECT_FALSE(link.connected());
     EXPECT_EQ(host.openHandles(), 0);
 
     host.plug(bridgeAt("b1"));
-    EXPECT_EQ(link.ScanForBridge().state, State::Opened);
+    EXPECT_EQ(link.scan().state, State::Opened);
 }
 
 TEST_F(BridgeLinkTest, ABridgeRepluggedAtTheSamePathBetweenTwoScansIsReopenedByTheNextCommand)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
     // Unplugged and plugged back before the next scan: the path is listed as before.
     host.unplug("b1", false);
     host.plug(bridgeAt("b1"));
-    ASSERT_EQ(link.ScanForBridge().state, State::StillOpen);
+    ASSERT_EQ(link.scan().state, State::StillOpen);
 
     const auto failed = link.transact(0x70, 0x45, 0x45);
     EXPECT_TRUE(failed.deviceLost);
     EXPECT_EQ(failed.outcome(), Outcome::NoAnswer);
     EXPECT_EQ(failed.rescan.state, State::Opened);
     EXPECT_EQ(failed.rescan.serial, std::u16string(u"EVB-0001"));
-    EXPECT_TRUE(link.BridgeConnected());
+    EXPECT_TRUE(link.connected());
     EXPECT_EQ(host.openHandles(), 1);
 
     const auto next = link.transact(0x70, 0x46, 0x46);
@@ -253,7 +253,7 @@ TEST_F(BridgeLinkTest, ABridgeRepluggedAtTheSamePathBetweenTwoScansIsReopenedByT
 TEST_F(BridgeLinkTest, AFailedWriteIsNotFollowedByARead)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
     host.setWritesFail(true);
     host.sendDuringNextWait("b1", {0x00, 0x01, 0x45, 0x45});
     const auto reply = link.transact(0x70, 0x45, 0x45);
@@ -262,18 +262,18 @@ TEST_F(BridgeLinkTest, AFailedWriteIsNotFollowedByARead)
     EXPECT_EQ(reply.first, 0);
     EXPECT_EQ(reply.second, 0);
     EXPECT_FALSE(reply.deviceLost);  // the bridge is still there
-    EXPECT_TRUE(link.BridgeConnected());
+    EXPECT_TRUE(link.connected());
     EXPECT_TRUE(host.written().empty());
 }
 
 TEST_F(BridgeLinkTest, ABridgeGoneForGoodLeavesTheLinkDisconnectedAfterTheRescan)
 {
     host.plug(bridgeAt("b1"));
-    link.ScanForBridge();
+    link.scan();
     host.unplug("b1", false);
     const auto reply = link.transact(0x70, 0x45, 0x45);
     EXPECT_TRUE(reply.deviceLost);
     EXPECT_EQ(reply.rescan.state, State::Disconnected);
-    EXPECT_FALSE(link.BridgeConnected());
+    EXPECT_FALSE(link.connected());
     EXPECT_EQ(host.openHandles(), 0);
 }

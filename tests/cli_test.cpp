@@ -62,12 +62,9 @@ struct Board {
     virtualboard::VirtualBridge host;
 };
 
-QStringList args(const char* text)
-{
-    return QString::fromLatin1(text).split(QLatin1Char(' '));
-}
+QStringList args(const char* text) { return QString::fromLatin1(text).split(QLatin1Char(' ')); }
 
-} // namespace
+}  // namespace
 
 TEST(CliSet, OneTransactionPerPairInTheOrderGivenWithThePanelsBytes)
 {
@@ -75,32 +72,32 @@ TEST(CliSet, OneTransactionPerPairInTheOrderGivenWithThePanelsBytes)
     const Result run = board(args("set peak=24 pwm1=17 pwm2=0 pwm3=30"));
     EXPECT_EQ(run.status, cli::kExitAcknowledged);
     EXPECT_EQ(reports(board.host),
-        std::vector<std::string>({ "00 70 38 38", "00 70 51 51", "00 70 60 60", "00 70 9E 9E" }));
+              std::vector<std::string>({"00 70 38 38", "00 70 51 51", "00 70 60 60", "00 70 9E 9E"}));
     EXPECT_EQ(run.lines(),
-        QStringList({
-            "ILED PEAK = $38: sent 70 38 38, reply 01 38 38, acknowledged",
-            "PWM LED1 = $51: sent 70 51 51, reply 01 51 51, acknowledged",
-            "PWM LED2 = $60: sent 70 60 60, reply 01 60 60, acknowledged",
-            "PWM LED3 = $9E: sent 70 9E 9E, reply 01 9E 9E, acknowledged",
-        }));
+              QStringList({
+                  "ILED PEAK = $38: sent 70 38 38, reply 01 38 38, acknowledged",
+                  "PWM LED1 = $51: sent 70 51 51, reply 01 51 51, acknowledged",
+                  "PWM LED2 = $60: sent 70 60 60, reply 01 60 60, acknowledged",
+                  "PWM LED3 = $9E: sent 70 9E 9E, reply 01 9E 9E, acknowledged",
+              }));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(board.host.registers().peakCurrent, 24);
-    EXPECT_EQ(board.host.registers().pwm, (std::array<int, 3> { 17, 0, 30 }));
+    EXPECT_EQ(board.host.registers().pwm, (std::array<int, 3>{17, 0, 30}));
     EXPECT_EQ(board.host.openHandles(), 0) << "the bridge is closed at the end";
 
     board.host.clearWritten();
     EXPECT_EQ(board(args("set istart=6 istop=0 gdstart=12 peak=0")).status, cli::kExitAcknowledged);
     EXPECT_EQ(reports(board.host),
-        std::vector<std::string>({ "00 70 A6 A6", "00 70 C0 C0", "00 70 EC EC", "00 70 00 00" }));
+              std::vector<std::string>({"00 70 A6 A6", "00 70 C0 C0", "00 70 EC EC", "00 70 00 00"}));
 }
 
 TEST(CliSet, SendsWhatThePanelsTrackBarsSendForEveryPosition)
 {
     Board board;
-    const char* names[] = { "peak", "pwm1", "pwm2", "pwm3", "istart", "istop", "gdstart" };
+    const char* names[] = {"peak", "pwm1", "pwm2", "pwm3", "istart", "istop", "gdstart"};
     const char* bars[]
-        = { "ILEDslider", "LED1slider", "LED2slider", "LED3slider", "ILED_UP", "ILED_DWN", "GD_START" };
-    QStringList all = { QStringLiteral("set") };
+        = {"ILEDslider", "LED1slider", "LED2slider", "LED3slider", "ILED_UP", "ILED_DWN", "GD_START"};
+    QStringList all = {QStringLiteral("set")};
     for (const char* name : names) {
         for (int position = 0; position <= 30; ++position)
             all << QStringLiteral("%1=%2").arg(QLatin1String(name)).arg(position);
@@ -128,8 +125,8 @@ TEST(CliSend, EachByteAsBothBytesOfOneReport)
     const Result run = board(args("send 0x45 0xE1 69 0 255 0xf"));
     EXPECT_EQ(run.status, cli::kExitAcknowledged);
     EXPECT_EQ(reports(board.host),
-        std::vector<std::string>(
-            { "00 70 45 45", "00 70 E1 E1", "00 70 45 45", "00 70 00 00", "00 70 FF FF", "00 70 0F 0F" }));
+              std::vector<std::string>({"00 70 45 45", "00 70 E1 E1", "00 70 45 45", "00 70 00 00",
+                                        "00 70 FF FF", "00 70 0F 0F"}));
     EXPECT_EQ(run.lines().front(), "$45: sent 70 45 45, reply 01 45 45, acknowledged");
     EXPECT_EQ(run.lines().size(), 6);
 }
@@ -140,15 +137,14 @@ TEST(CliExitStatus, FollowsTheWorstVerdict)
     board.host.setChipAddress(virtualboard::kAddressC);
     Result run = board(args("set pwm1=3"));
     EXPECT_EQ(run.status, cli::kExitNotAcknowledged);
-    EXPECT_EQ(
-        run.lines(), QStringList({ "PWM LED1 = $43: sent 70 43 43, reply F0 43 43, not acknowledged" }));
+    EXPECT_EQ(run.lines(), QStringList({"PWM LED1 = $43: sent 70 43 43, reply F0 43 43, not acknowledged"}));
 
     board.host.clearWritten();
     run = board(args("--device c set pwm1=3"));
     EXPECT_EQ(run.status, cli::kExitAcknowledged);
-    EXPECT_EQ(reports(board.host), std::vector<std::string>({ "00 72 43 43" }));
+    EXPECT_EQ(reports(board.host), std::vector<std::string>({"00 72 43 43"}));
 
-    run = board(args("--device b send 0x43 0x44")); // both NACKed
+    run = board(args("--device b send 0x43 0x44"));  // both NACKed
     EXPECT_EQ(run.status, cli::kExitNotAcknowledged);
 
     board.host.setReplyShape(virtualboard::ReplyShape::Silent);
@@ -156,8 +152,8 @@ TEST(CliExitStatus, FollowsTheWorstVerdict)
     run = board(args("--device c send 0x43 0x44"));
     EXPECT_EQ(run.status, cli::kExitNoAnswer);
     EXPECT_EQ(run.lines(),
-        QStringList({ "$43: sent 72 43 43, reply 00 00 00, no answer",
-            "$44: sent 72 44 44, reply 00 00 00, no answer" }));
+              QStringList({"$43: sent 72 43 43, reply 00 00 00, no answer",
+                           "$44: sent 72 44 44, reply 00 00 00, no answer"}));
     EXPECT_EQ(board.host.written().size(), 2u) << "an unanswered command does not stop the rest";
 }
 
@@ -173,7 +169,7 @@ TEST(CliExitStatus, ABridgeLostMidwayEndsTheRunWithTwo)
     EXPECT_EQ(run.status, cli::kExitNoAnswer);
     EXPECT_EQ(board.host.written().size(), 2u) << "nothing more once the bridge is gone";
     EXPECT_EQ(run.lines().last(), "PWM LED1 = $42: sent 70 42 42, reply 00 00 00, no answer (bridge lost)");
-    EXPECT_EQ(run.errLines(), QStringList({ "krl7741: the bridge was lost" }));
+    EXPECT_EQ(run.errLines(), QStringList({"krl7741: the bridge was lost"}));
 }
 
 TEST(CliExitStatus, NoBridgeGivesThreeWithTheReason)
@@ -190,8 +186,8 @@ TEST(CliExitStatus, NoBridgeGivesThreeWithTheReason)
     run = board(args("send 1"));
     EXPECT_EQ(run.status, cli::kExitNoBridge);
     EXPECT_EQ(run.err,
-        "krl7741: the bridge is plugged in, but this user may not open it (Permission denied); "
-        "install the udev rule 70-krl7741-bridge.rules and plug the bridge in again\n");
+              "krl7741: the bridge is plugged in, but this user may not open it (Permission denied); "
+              "install the udev rule 70-krl7741-bridge.rules and plug the bridge in again\n");
 
     board.host.setOpenFailure(path, "Device or resource busy", false);
     run = board(args("send 1"));
@@ -205,7 +201,7 @@ TEST(CliExitStatus, AHostThatCannotReachUsbDevicesSaysWhy)
     struct Unusable final : bridge::HIDapi {
         std::vector<bridge::HidInterface> interfaces() override { return {}; }
         bridge::OpenResult open(const std::string&) override { return {}; }
-        std::shared_ptr<void> watch(std::function<void()>, std::string*) override { return nullptr; }
+        bridge::WatchResult watch(std::function<void()>) override { return {}; }
         std::string unavailable() const override { return "hidapi did not start"; }
     } host;
     QString out, err;
@@ -221,30 +217,30 @@ TEST(CliUsage, BadInputIsNamedAndNothingIsSent)
         const char* error;
     };
     const Case cases[] = {
-        { "set pwm1=3 pwm9=1",
-            "unknown name 'pwm9' in 'pwm9=1' (peak, pwm1, pwm2, pwm3, istart, istop, gdstart)" },
-        { "set pwm1=3 pwm2=31", "position not in 0..30 in 'pwm2=31'" },
-        { "set pwm1=-1", "position not in 0..30 in 'pwm1=-1'" },
-        { "set pwm1=+3", "position not in 0..30 in 'pwm1=+3'" },
-        { "set pwm1=", "position not in 0..30 in 'pwm1='" },
-        { "set pwm1", "not a NAME=POSITION pair: 'pwm1'" },
-        { "set", "set needs NAME=POSITION pairs" },
-        { "send 0x45 45h", "not a byte: '45h' (0x00..0xFF or 0..255)" },
-        { "send 256", "not a byte: '256' (0x00..0xFF or 0..255)" },
-        { "send 0x100", "not a byte: '0x100' (0x00..0xFF or 0..255)" },
-        { "send 0x", "not a byte: '0x' (0x00..0xFF or 0..255)" },
-        { "send $45", "not a byte: '$45' (0x00..0xFF or 0..255)" },
-        { "send", "send needs command bytes" },
-        { "ramp seq4", "unknown sequence 'seq4' (seq1, seq2, seq3)" },
-        { "ramp", "ramp needs a sequence: seq1, seq2 or seq3" },
-        { "ramp seq1 seq2", "unexpected argument 'seq2'" },
-        { "ramp seq1 --interval 9", "interval not in 10..200: '9'" },
-        { "ramp seq1 --interval 201", "interval not in 10..200: '201'" },
-        { "set pwm1=3 --interval 20", "--interval is for ramp only" },
-        { "--device d set pwm1=3", "unknown device 'd' (b, t or c)" },
-        { "--bogus set pwm1=3", "Unknown option 'bogus'." },
-        { "list extra", "unexpected argument 'extra'" },
-        { "blink", "unknown command 'blink' (list, set, send, ramp)" },
+        {"set pwm1=3 pwm9=1",
+         "unknown name 'pwm9' in 'pwm9=1' (peak, pwm1, pwm2, pwm3, istart, istop, gdstart)"},
+        {"set pwm1=3 pwm2=31", "position not in 0..30 in 'pwm2=31'"},
+        {"set pwm1=-1", "position not in 0..30 in 'pwm1=-1'"},
+        {"set pwm1=+3", "position not in 0..30 in 'pwm1=+3'"},
+        {"set pwm1=", "position not in 0..30 in 'pwm1='"},
+        {"set pwm1", "not a NAME=POSITION pair: 'pwm1'"},
+        {"set", "set needs NAME=POSITION pairs"},
+        {"send 0x45 45h", "not a byte: '45h' (0x00..0xFF or 0..255)"},
+        {"send 256", "not a byte: '256' (0x00..0xFF or 0..255)"},
+        {"send 0x100", "not a byte: '0x100' (0x00..0xFF or 0..255)"},
+        {"send 0x", "not a byte: '0x' (0x00..0xFF or 0..255)"},
+        {"send $45", "not a byte: '$45' (0x00..0xFF or 0..255)"},
+        {"send", "send needs command bytes"},
+        {"ramp seq4", "unknown sequence 'seq4' (seq1, seq2, seq3)"},
+        {"ramp", "ramp needs a sequence: seq1, seq2 or seq3"},
+        {"ramp seq1 seq2", "unexpected argument 'seq2'"},
+        {"ramp seq1 --interval 9", "interval not in 10..200: '9'"},
+        {"ramp seq1 --interval 201", "interval not in 10..200: '201'"},
+        {"set pwm1=3 --interval 20", "--interval is for ramp only"},
+        {"--device d set pwm1=3", "unknown device 'd' (b, t or c)"},
+        {"--bogus set pwm1=3", "Unknown option 'bogus'."},
+        {"list extra", "unexpected argument 'extra'"},
+        {"blink", "unknown command 'blink' (list, set, send, ramp)"},
     };
     for (const Case& c : cases) {
         Board board;
@@ -265,8 +261,8 @@ TEST(CliUsage, HelpNamesEveryCommandAndOption)
     Board board;
     const Result run = board(args("--help"));
     EXPECT_EQ(run.status, 0);
-    for (const char* word : { "list", "set NAME=POSITION", "send BYTE", "ramp seq1|seq2|seq3", "--device",
-             "--serial", "--virtual", "--trace", "--interval" })
+    for (const char* word : {"list", "set NAME=POSITION", "send BYTE", "ramp seq1|seq2|seq3", "--device",
+                             "--serial", "--virtual", "--trace", "--interval"})
         EXPECT_TRUE(run.out.contains(QLatin1String(word))) << word;
     EXPECT_TRUE(board.host.written().empty());
 }
@@ -286,7 +282,7 @@ TEST(CliVirtual, TheVirtualOptionRunsOnTheEvaluationBoard)
     EXPECT_EQ(cli::run(args("krl7741 set pwm1=3"), choose, o, e), cli::kExitNoBridge);
     EXPECT_EQ(cli::run(args("krl7741 --virtual set pwm1=3"), choose, o, e), cli::kExitAcknowledged);
     auto& evb = static_cast<virtualboard::VirtualBridge&>(*board);
-    EXPECT_EQ(reports(evb), std::vector<std::string>({ "00 70 43 43" }));
+    EXPECT_EQ(reports(evb), std::vector<std::string>({"00 70 43 43"}));
     EXPECT_EQ(evb.registers().pwm[0], 3);
 }
 
@@ -298,12 +294,13 @@ TEST(CliTrace, EveryReportAndReplyAsTheBoardWindowTracesIt)
     Result run = board(args("--trace send 0x45 --device c"));
     board.host.setReplyShape(virtualboard::ReplyShape::Silent);
     const Result silent = board(args("--trace set pwm2=4"));
+    QCoreApplication::processEvents();  // the board window adds its trace lines when the event loop runs
+    EXPECT_EQ(
+        run.errLines() + silent.errLines(),
+        QStringList({"00 72 45 45 -> 00 01 45 45  acknowledged", "00 70 64 64 -> (nothing)  no answer"}));
     EXPECT_EQ(run.errLines() + silent.errLines(),
-        QStringList({ "00 72 45 45 -> 00 01 45 45  acknowledged", "00 70 64 64 -> (nothing)  no answer" }));
-    QCoreApplication::processEvents();  // the window adds its trace lines once the loop runs
-    EXPECT_EQ(run.errLines() + silent.errLines(),
-        window.findChild<QPlainTextEdit*>("Trace")->toPlainText().split(QLatin1Char('\n')));
-    EXPECT_EQ(run.lines(), QStringList({ "$45: sent 72 45 45, reply 01 45 45, acknowledged" }));
+              window.findChild<QPlainTextEdit*>("Trace")->toPlainText().split(QLatin1Char('\n')));
+    EXPECT_EQ(run.lines(), QStringList({"$45: sent 72 45 45, reply 01 45 45, acknowledged"}));
 
     board.host.setReplyShape(virtualboard::ReplyShape::Normal);
     EXPECT_EQ(board(args("send 0x45")).err, "") << "no trace without --trace";
@@ -312,13 +309,13 @@ TEST(CliTrace, EveryReportAndReplyAsTheBoardWindowTracesIt)
 TEST(CliTrace, TheLineFormat)
 {
     using virtualboard::Verdict;
-    EXPECT_EQ(virtualboard::traceLine(
-                  { 0x00, 0x70, 0x41, 0x41 }, { 0x00, 0xF0, 0x41, 0x41 }, Verdict::NotAcknowledged),
+    EXPECT_EQ(
+        virtualboard::traceLine({0x00, 0x70, 0x41, 0x41}, {0x00, 0xF0, 0x41, 0x41}, Verdict::NotAcknowledged),
         "00 70 41 41 -> 00 F0 41 41  NACK");
-    EXPECT_EQ(virtualboard::verdictOf({ 0x00, 0xF0 }), Verdict::NotAcknowledged);
-    EXPECT_EQ(virtualboard::verdictOf({ 0x00, 0x01 }), Verdict::Acknowledged);
-    EXPECT_EQ(virtualboard::verdictOf({ 0x00, 0x00, 0x41, 0x41 }), Verdict::NoAnswer);
-    EXPECT_EQ(virtualboard::verdictOf({ 0x00 }), Verdict::NoAnswer);
+    EXPECT_EQ(virtualboard::verdictOf({0x00, 0xF0}), Verdict::NotAcknowledged);
+    EXPECT_EQ(virtualboard::verdictOf({0x00, 0x01}), Verdict::Acknowledged);
+    EXPECT_EQ(virtualboard::verdictOf({0x00, 0x00, 0x41, 0x41}), Verdict::NoAnswer);
+    EXPECT_EQ(virtualboard::verdictOf({0x00}), Verdict::NoAnswer);
     EXPECT_EQ(virtualboard::verdictOf({}), Verdict::NoAnswer);
 }
 
@@ -335,8 +332,8 @@ TEST(CliList, NoneOneTwoAndAnUnrelatedDevice)
     run = krl7741(host, args("list"));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.lines(),
-        QStringList({ "* /dev/hidraw1  6017:0200  product \"KRL7741 Evaluation Board\"  "
-                      "serial \"EVB-0001\"" }));
+              QStringList({"* /dev/hidraw1  6017:0200  product \"KRL7741 Evaluation Board\"  "
+                           "serial \"EVB-0001\""}));
 
     auto second = bridgeAt("/dev/hidraw2");
     second.serial = u"0002";
@@ -344,9 +341,9 @@ TEST(CliList, NoneOneTwoAndAnUnrelatedDevice)
     host.plug(second);
     run = krl7741(host, args("list"));
     EXPECT_EQ(run.lines(),
-        QStringList({ "* /dev/hidraw1  6017:0200  product \"KRL7741 Evaluation Board\"  "
-                      "serial \"EVB-0001\"",
-            "  /dev/hidraw2  6017:0200  product unknown  serial \"0002\"" }));
+              QStringList({"* /dev/hidraw1  6017:0200  product \"KRL7741 Evaluation Board\"  "
+                           "serial \"EVB-0001\"",
+                           "  /dev/hidraw2  6017:0200  product unknown  serial \"0002\""}));
     EXPECT_TRUE(host.written().empty()) << "list sends nothing";
     EXPECT_EQ(host.openHandles(), 0);
 
@@ -392,14 +389,14 @@ namespace {
 std::vector<std::string> panelRamp(const char* seq, int ms)
 {
     Panel p;
-    for (const char* bar : { "TSEQA", "TSEQB", "TSEQC" })
+    for (const char* bar : {"TSEQA", "TSEQB", "TSEQC"})
         p.find<QSlider>(bar).setValue(ms);
     QTest::mouseClick(&p.find<QRadioButton>(seq), Qt::LeftButton);
     p.bridge.clearWritten();
     QTest::mouseClick(&p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
     const auto stopped = [&] {
-        for (const char* t : { "TimerSEQA", "TimerSEQB", "TimerSEQC" }) {
-            if (p.find<toolkit::Timer>(t).Enabled())
+        for (const char* t : {"TimerSEQA", "TimerSEQB", "TimerSEQC"}) {
+            if (p.find<toolkit::Timer>(t).enabled())
                 return false;
         }
         return true;
@@ -408,16 +405,16 @@ std::vector<std::string> panelRamp(const char* seq, int ms)
     return reports(p.bridge);
 }
 
-} // namespace
+}  // namespace
 
 TEST(CliRamp, PlaysEachSequenceInThePanelsByteOrderAndReturnsWhenItEnds)
 {
     const std::pair<const char*, const char*> sequences[]
-        = { { "seq1", "SEQ1" }, { "seq2", "SEQ2" }, { "seq3", "SEQ3" } };
+        = {{"seq1", "SEQ1"}, {"seq2", "SEQ2"}, {"seq3", "SEQ3"}};
     for (const auto& [name, radio] : sequences) {
         Board board;
-        const Result run = board({ QStringLiteral("ramp"), QLatin1String(name), QStringLiteral("--interval"),
-            QStringLiteral("10") });
+        const Result run = board({QStringLiteral("ramp"), QLatin1String(name), QStringLiteral("--interval"),
+                                  QStringLiteral("10")});
         EXPECT_EQ(run.status, cli::kExitAcknowledged) << name;
         const std::vector<std::string> sent = reports(board.host);
         EXPECT_EQ(sent, panelRamp(radio, 10)) << name;
@@ -450,7 +447,7 @@ TEST(CliRamp, CtrlCStopsAfterTheCurrentStepAndClosesTheBridge)
     EXPECT_EQ(run.status, cli::kExitInterrupted);
     EXPECT_EQ(board.host.written().size(), 10u) << "no step after the one under way";
     EXPECT_EQ(run.lines().size(), 10);
-    EXPECT_EQ(run.errLines(), QStringList({ "krl7741: ramp stopped" }));
+    EXPECT_EQ(run.errLines(), QStringList({"krl7741: ramp stopped"}));
     EXPECT_EQ(board.host.openHandles(), 0);
 
     // Ctrl-C is back to its usual self afterwards.

@@ -2,6 +2,7 @@
 // transaction each notification makes: the exact reports the bridge receives
 // and what the window shows of the reply.
 
+#include "Focus.h"
 #include "Panel.h"
 #include "StatusBar.h"
 #include "Tag.h"
@@ -23,8 +24,7 @@ namespace {
 toolkit::TrackBar& focused(Panel& p, const char* name)
 {
     auto& bar = p.find<toolkit::TrackBar>(name);
-    QApplication::setActiveWindow(p.form.get());
-    bar.setFocus();
+    testing_support::focusOn(bar);
     return bar;
 }
 
@@ -138,8 +138,8 @@ TEST(Commands, TheWheelMovesNothingAndSendsNothing)
 {
     Panel p;
     auto& bar = focused(p, "LED1slider");
-    QWheelEvent wheel(QPointF(20, 10), bar.mapToGlobal(QPointF(20, 10)), {}, QPoint(0, 120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(20, 10), bar.mapToGlobal(QPointF(20, 10)), {}, QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&bar, &wheel);
     EXPECT_EQ(bar.value(), 0);
     EXPECT_TRUE(p.bridge.written().empty());
@@ -156,8 +156,7 @@ TEST(Commands, TheSelectedDeviceAddressIsReadForEveryCommand)
     EXPECT_TRUE(p.portw().isEmpty());
 
     QTest::mouseClick(&p.find<QRadioButton>("KRL7741B"), Qt::LeftButton);
-    QApplication::setActiveWindow(p.form.get());
-    bar.setFocus();
+    testing_support::focusOn(bar);
     QTest::keyClick(&bar, Qt::Key_Right);
     EXPECT_EQ(hex(p.bridge.written().back()), "00 70 42 42");
     EXPECT_EQ(p.portw(), "I2C error : no Acknowledge from device");
@@ -173,7 +172,7 @@ TEST(Commands, ANackIsReportedInRedCountedAndShown)
     EXPECT_EQ(p.portw(), "I2C error : no Acknowledge from device");
     EXPECT_EQ(portwColour(p), QColor(255, 0, 0));
     EXPECT_EQ(p.panel("StatusBar2", 3), "$F0- $41- $41");
-    EXPECT_EQ(toolkit::Tag(p.find<QTextEdit>("PORTW")), 2);
+    EXPECT_EQ(toolkit::tag(p.find<QTextEdit>("PORTW")), 2);
     EXPECT_EQ(p.panel("StatusBar1", 0), "NACK =2");
     EXPECT_EQ(p.find<QLabel>("VAL_PWM1").text(), "3.125%") << "the label keeps its new value";
 
@@ -181,7 +180,7 @@ TEST(Commands, ANackIsReportedInRedCountedAndShown)
     QTest::mouseClick(&p.find<QRadioButton>("KRL7741B"), Qt::LeftButton);
     p.form->LED1sliderChange();
     EXPECT_TRUE(p.portw().isEmpty());
-    EXPECT_EQ(toolkit::Tag(p.find<QTextEdit>("PORTW")), 2);
+    EXPECT_EQ(toolkit::tag(p.find<QTextEdit>("PORTW")), 2);
     EXPECT_EQ(p.panel("StatusBar1", 0), "NACK =2");
 }
 
@@ -298,12 +297,13 @@ TEST(Commands, EveryChangeLeavesTheSameTextsColoursAndLabelSizes)
                     QTest::keyClick(&bar, Qt::Key_Right);
                 ASSERT_EQ(bar.value(), v);
                 const driver::SetupCommand expected = driver::setupCommand(
-                    static_cast<driver::Setup>(&c - controls), v, QLatin1Char('.'));
+                    static_cast<driver::SetupControl>(&c - controls), v, QLatin1Char('.'));
                 EXPECT_EQ(label.text(), expected.value);
                 EXPECT_EQ(label.width(), label.sizeHint().width()) << expected.value.toStdString();
                 EXPECT_TRUE(portw.toPlainText().isEmpty());
                 EXPECT_EQ(portw.textColor(), QColor(255, 0, 0));
-                EXPECT_EQ(p.panel("StatusBar2", 3), QStringLiteral("$01- $%1- $%1").arg(driver::hexByte(expected.byte)));
+                EXPECT_EQ(p.panel("StatusBar2", 3),
+                          QStringLiteral("$01- $%1- $%1").arg(driver::hexByte(expected.byte)));
             }
         }
     }
@@ -321,7 +321,7 @@ TEST(Commands, EveryChangeLeavesTheSameTextsColoursAndLabelSizes)
     // Something typed into PORTW goes at the next answer, as before.
     portw.setFocus();
     QTest::keyClicks(&portw, "x");
-    bar.setFocus();
+    testing_support::focusOn(bar);
     QTest::keyClick(&bar, Qt::Key_Left);
     EXPECT_TRUE(p.portw().isEmpty());
     EXPECT_EQ(portw.textColor(), QColor(255, 0, 0));

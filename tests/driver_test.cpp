@@ -5,8 +5,8 @@
 #include <climits>
 
 using driver::HexTextToInt;
-using SetupControl = driver::Setup;
 using driver::setupCommand;
+using driver::SetupControl;
 
 TEST(HexTextToInt, ReadsHexadecimalTextOfEitherCase)
 {
@@ -27,7 +27,7 @@ TEST(HexTextToInt, ReadsOnlyTheFirstSixteenCharacters)
 TEST(HexTextToInt, CountsANonDigitAsMinusOneAndWrapsIn64Bits)
 {
     EXPECT_EQ(HexTextToInt(u"G"), -1);
-    EXPECT_EQ(HexTextToInt(u"1G"), 15);       // 1 * 16 - 1
+    EXPECT_EQ(HexTextToInt(u"1G"), 15);  // 1 * 16 - 1
     EXPECT_EQ(HexTextToInt(u"$6C"), -16 * 16 + 0x6C);
     EXPECT_EQ(HexTextToInt(u"FFFFFFFFFFFFFFFF"), -1);
 }
@@ -53,18 +53,17 @@ TEST_P(SetupCommandTable, FormsByteValueAndDescription)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryControl, SetupCommandTable,
-    ::testing::Values(
-        SetupCase{SetupControl::IledPeak, 0, 0x00, u"0%", u"ILED PEAK = $00"},
-        SetupCase{SetupControl::IledPeak, 1, 0x21, u"3.125%", u"ILED PEAK = $21"},
-        SetupCase{SetupControl::IledPeak, 30, 0x3E, u"93.75%", u"ILED PEAK = $3E"},
-        SetupCase{SetupControl::PwmLed1, 0, 0x40, u"0%", u"PWM LED1 = $40"},
-        SetupCase{SetupControl::PwmLed1, 5, 0x45, u"15.625%", u"PWM LED1 = $45"},
-        SetupCase{SetupControl::PwmLed2, 12, 0x6C, u"37.5%", u"PWM LED2 = $6C"},
-        SetupCase{SetupControl::PwmLed3, 30, 0x9E, u"93.75%", u"PWM LED3 = $9E"},
-        SetupCase{SetupControl::IledUp, 7, 0xA7, u"7mA", u"I-START = $A7"},
-        SetupCase{SetupControl::IledDown, 12, 0xCC, u"12mA", u"I-STOP = $CC"},
-        SetupCase{SetupControl::GdStart, 1, 0xE1, u"8ms", u"GRADUAL DIMMING = $E1"},
-        SetupCase{SetupControl::GdStart, 30, 0xFE, u"240ms", u"GRADUAL DIMMING = $FE"}));
+    ::testing::Values(SetupCase{SetupControl::IledPeak, 0, 0x00, u"0%", u"ILED PEAK = $00"},
+                      SetupCase{SetupControl::IledPeak, 1, 0x21, u"3.125%", u"ILED PEAK = $21"},
+                      SetupCase{SetupControl::IledPeak, 30, 0x3E, u"93.75%", u"ILED PEAK = $3E"},
+                      SetupCase{SetupControl::PwmLed1, 0, 0x40, u"0%", u"PWM LED1 = $40"},
+                      SetupCase{SetupControl::PwmLed1, 5, 0x45, u"15.625%", u"PWM LED1 = $45"},
+                      SetupCase{SetupControl::PwmLed2, 12, 0x6C, u"37.5%", u"PWM LED2 = $6C"},
+                      SetupCase{SetupControl::PwmLed3, 30, 0x9E, u"93.75%", u"PWM LED3 = $9E"},
+                      SetupCase{SetupControl::IledUp, 7, 0xA7, u"7mA", u"I-START = $A7"},
+                      SetupCase{SetupControl::IledDown, 12, 0xCC, u"12mA", u"I-STOP = $CC"},
+                      SetupCase{SetupControl::GdStart, 1, 0xE1, u"8ms", u"GRADUAL DIMMING = $E1"},
+                      SetupCase{SetupControl::GdStart, 30, 0xFE, u"240ms", u"GRADUAL DIMMING = $FE"}));
 
 TEST(SetupCommand, WritesTheUsersDecimalSeparator)
 {
@@ -75,9 +74,9 @@ TEST(SetupCommand, WritesTheUsersDecimalSeparator)
 
 TEST(SetupCommand, EveryPositionSendsBasePlusValue)
 {
-    const std::pair<SetupControl, int> bases[] = {{SetupControl::PwmLed1, 0x40}, {SetupControl::PwmLed2, 0x60},
-                                           {SetupControl::PwmLed3, 0x80}, {SetupControl::IledUp, 0xA0},
-                                           {SetupControl::IledDown, 0xC0}, {SetupControl::GdStart, 0xE0}};
+    const std::pair<SetupControl, int> bases[]
+        = {{SetupControl::PwmLed1, 0x40}, {SetupControl::PwmLed2, 0x60},  {SetupControl::PwmLed3, 0x80},
+           {SetupControl::IledUp, 0xA0},  {SetupControl::IledDown, 0xC0}, {SetupControl::GdStart, 0xE0}};
     for (const auto& [control, base] : bases) {
         for (int p = 0; p <= 30; ++p)
             EXPECT_EQ(setupCommand(control, p, QLatin1Char('.')).byte, base + p);
@@ -88,9 +87,9 @@ TEST(SetupCommand, EveryPositionSendsBasePlusValue)
 
 TEST(SetupCommand, APositionOutsideTheRangeIsTakenAsTheNearestEnd)
 {
-    const SetupControl controls[] = {SetupControl::IledPeak, SetupControl::PwmLed1, SetupControl::PwmLed2,
-                                     SetupControl::PwmLed3,  SetupControl::IledUp,  SetupControl::IledDown,
-                                     SetupControl::GdStart};
+    const SetupControl controls[]
+        = {SetupControl::IledPeak, SetupControl::PwmLed1,  SetupControl::PwmLed2, SetupControl::PwmLed3,
+           SetupControl::IledUp,   SetupControl::IledDown, SetupControl::GdStart};
     for (const SetupControl control : controls) {
         const auto low = setupCommand(control, 0, QLatin1Char('.'));
         const auto high = setupCommand(control, 30, QLatin1Char('.'));

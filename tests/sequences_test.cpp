@@ -1,6 +1,7 @@
 // The ramp sequences: the exact bytes each tick sends, the hand-overs between
 // timers, and a real run through the event loop.
 
+#include "Focus.h"
 #include "Panel.h"
 #include "Ramps.h"
 #include "Tag.h"
@@ -36,29 +37,29 @@ struct Rig {
     void click()
     {
         running = !running;
-        ramps.RUN_SEQClick();
+        ramps.start();
     }
     // One period: every running timer ticks once, A first, then B, then C.
     void period()
     {
-        const bool ta = a.Enabled(), tb = b.Enabled(), tc = c.Enabled();
+        const bool ta = a.enabled(), tb = b.enabled(), tc = c.enabled();
         if (ta)
-            ramps.TimerSEQATimer();
+            ramps.tickA();
         if (tb)
-            ramps.TimerSEQBTimer();
+            ramps.tickB();
         if (tc)
-            ramps.TimerSEQCTimer();
+            ramps.tickC();
     }
     int playToEnd()
     {
         int periods = 0;
-        while ((a.Enabled() || b.Enabled() || c.Enabled()) && periods < 1000) {
+        while ((a.enabled() || b.enabled() || c.enabled()) && periods < 1000) {
             period();
             ++periods;
         }
         return periods;
     }
-    std::vector<bool> enabled() const { return {a.Enabled(), b.Enabled(), c.Enabled()}; }
+    std::vector<bool> enabled() const { return {a.enabled(), b.enabled(), c.enabled()}; }
 };
 
 std::vector<int> ramp(int base, int from = 1, int to = 31)
@@ -87,11 +88,11 @@ TEST(Ramps, Seq1RampsLed1InThirtyOneStepsThenStops)
     for (int i = 0; i < 31; ++i)
         rig.period();
     EXPECT_EQ(rig.sent, kZeros + ramp(0x40));
-    EXPECT_TRUE(rig.a.Enabled()) << "stops only at the tick after its last step";
+    EXPECT_TRUE(rig.a.enabled()) << "stops only at the tick after its last step";
     rig.period();
-    EXPECT_FALSE(rig.a.Enabled());
+    EXPECT_FALSE(rig.a.enabled());
     EXPECT_EQ(rig.sent.size(), 34u);
-    EXPECT_EQ(toolkit::Tag(rig.a), 31);
+    EXPECT_EQ(toolkit::tag(rig.a), 31);
 }
 
 TEST(Ramps, Seq2HandsOverToLed1InTheSameTick)
@@ -198,7 +199,7 @@ TEST(SequencesInTheWindow, TickingRunSequenceAlwaysSendsTheZerosFirst)
     }
     EXPECT_EQ(commands(p.bridge), std::vector<int>({0x41, 0x61, 0x42, 0x62, 0x43, 0x63}));
     EXPECT_EQ(p.portw(), "I2C error : no Acknowledge from device");
-    EXPECT_EQ(toolkit::Tag(p.find<toolkit::Timer>("TimerSEQB")), 3);
+    EXPECT_EQ(toolkit::tag(p.find<toolkit::Timer>("TimerSEQB")), 3);
 
     p.bridge.clearWritten();
     QTest::mouseClick(&p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
@@ -206,21 +207,20 @@ TEST(SequencesInTheWindow, TickingRunSequenceAlwaysSendsTheZerosFirst)
     p.form->TimerSEQATimer();
     p.form->TimerSEQBTimer();
     EXPECT_EQ(commands(p.bridge), kZeros);
-    EXPECT_FALSE(p.find<toolkit::Timer>("TimerSEQA").Enabled());
-    EXPECT_TRUE(p.find<toolkit::Timer>("TimerSEQB").Enabled()) << "left running idle";
+    EXPECT_FALSE(p.find<toolkit::Timer>("TimerSEQA").enabled());
+    EXPECT_TRUE(p.find<toolkit::Timer>("TimerSEQB").enabled()) << "left running idle";
 }
 
 TEST(SequencesInTheWindow, IntervalTrackBarsSetTheirTimers)
 {
     Panel p;
     auto& tseqb = p.find<toolkit::TrackBar>("TSEQB");
-    QApplication::setActiveWindow(p.form.get());
-    tseqb.setFocus();
+    testing_support::focusOn(tseqb);
     QTest::keyClick(&tseqb, Qt::Key_End);
-    EXPECT_EQ(p.find<toolkit::Timer>("TimerSEQB").Interval(), 200ms);
+    EXPECT_EQ(p.find<toolkit::Timer>("TimerSEQB").interval(), 200ms);
     QTest::keyClick(&tseqb, Qt::Key_Left);
-    EXPECT_EQ(p.find<toolkit::Timer>("TimerSEQB").Interval(), 199ms);
-    EXPECT_EQ(p.find<toolkit::Timer>("TimerSEQA").Interval(), 50ms);
+    EXPECT_EQ(p.find<toolkit::Timer>("TimerSEQB").interval(), 199ms);
+    EXPECT_EQ(p.find<toolkit::Timer>("TimerSEQA").interval(), 50ms);
     EXPECT_TRUE(p.bridge.written().empty()) << "an interval is not a command";
 }
 
@@ -228,15 +228,14 @@ TEST(SequencesInTheWindow, ARealSeq1RunOnTheEventLoop)
 {
     Panel p;
     auto& tseqa = p.find<toolkit::TrackBar>("TSEQA");
-    QApplication::setActiveWindow(p.form.get());
-    tseqa.setFocus();
+    testing_support::focusOn(tseqa);
     QTest::keyClick(&tseqa, Qt::Key_Home);
     auto& timer = p.find<toolkit::Timer>("TimerSEQA");
-    ASSERT_EQ(timer.Interval(), 10ms);
+    ASSERT_EQ(timer.interval(), 10ms);
 
     QTest::mouseClick(&p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
-    EXPECT_TRUE(timer.Enabled());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !timer.Enabled(); }, 30000));
+    EXPECT_TRUE(timer.enabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !timer.enabled(); }, 30000));
     EXPECT_EQ(commands(p.bridge), kZeros + ramp(0x40));
     EXPECT_EQ(p.bridge.registers().pwm[0], 31);
     EXPECT_EQ(p.find<toolkit::TrackBar>("LED1slider").value(), 0) << "set-up track bars stay put";
@@ -257,11 +256,13 @@ TEST(SequencesInTheWindow, RealTimersNeverStepAChannelTwiceInOneInterval)
         QTest::mouseClick(&p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
     }
     auto stopped = [](Panel& p) {
-        return !p.find<toolkit::Timer>("TimerSEQA").Enabled() && !p.find<toolkit::Timer>("TimerSEQB").Enabled()
-            && !p.find<toolkit::Timer>("TimerSEQC").Enabled();
+        return !p.find<toolkit::Timer>("TimerSEQA").enabled()
+            && !p.find<toolkit::Timer>("TimerSEQB").enabled()
+            && !p.find<toolkit::Timer>("TimerSEQC").enabled();
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::all_of(panels.begin(), panels.end(), [&](auto& p) { return stopped(*p); }); },
-                                60000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return std::all_of(panels.begin(), panels.end(), [&](auto& p) { return stopped(*p); }); },
+        60000));
 
     // A timer never ticks before its time, however busy the machine: the k-th
     // tick of a timer started at t comes at t + k intervals or later. So a
@@ -290,7 +291,8 @@ TEST(SequencesInTheWindow, RealTimersNeverStepAChannelTwiceInOneInterval)
             ASSERT_LT(channel, 3u);
             const int level = command & 0x1F;
             const auto at = bridge.writtenAt()[i];
-            const bool restarted = level == 0 || (level == 1 && !levels[channel].empty() && levels[channel].back() != 0);
+            const bool restarted
+                = level == 0 || (level == 1 && !levels[channel].empty() && levels[channel].back() != 0);
             if (restarted) {
                 rampFrom[channel] = at;
                 rampBase[channel] = level;

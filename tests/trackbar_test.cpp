@@ -1,6 +1,7 @@
 // Drives a TrackBar with real key, mouse and wheel events and checks how many
-// Change() notifications each gesture produces and what value each one sees.
+// scrolled() notifications each gesture produces and what value each one sees.
 
+#include "Focus.h"
 #include "TrackBar.h"
 
 #include <QApplication>
@@ -52,8 +53,8 @@ protected:
         bar.setValue(10);
         bar.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
-        bar.setFocus();
-        QObject::connect(&bar, &toolkit::TrackBar::Change, [this] { seen.push_back(bar.value()); });
+        testing_support::focusOn(bar);
+        QObject::connect(&bar, &toolkit::TrackBar::scrolled, [this] { seen.push_back(bar.value()); });
     }
 
     void Restart(int v)
@@ -82,8 +83,8 @@ TEST_F(TrackBarTest, EachKeyStepsInThePlatformDirectionAndNotifiesOnDownAndUp)
         Qt::Key key;
         int expected;
     } cases[] = {
-        {Qt::Key_Left, 9},     {Qt::Key_Up, 9},       {Qt::Key_Right, 11}, {Qt::Key_Down, 11},
-        {Qt::Key_PageUp, 8},   {Qt::Key_PageDown, 12}, {Qt::Key_Home, 0},   {Qt::Key_End, 30},
+        {Qt::Key_Left, 9},   {Qt::Key_Up, 9},        {Qt::Key_Right, 11}, {Qt::Key_Down, 11},
+        {Qt::Key_PageUp, 8}, {Qt::Key_PageDown, 12}, {Qt::Key_Home, 0},   {Qt::Key_End, 30},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(KeyName(c.key));
@@ -102,8 +103,8 @@ TEST_F(TrackBarTest, KeysAtTheEndOfTheRangeStillNotify)
         int start;
         int expected;
     } cases[] = {
-        {Qt::Key_Left, 0, 0},      {Qt::Key_Up, 0, 0},    {Qt::Key_PageUp, 0, 0},   {Qt::Key_Home, 0, 0},
-        {Qt::Key_Right, 30, 30},   {Qt::Key_Down, 30, 30}, {Qt::Key_PageDown, 30, 30}, {Qt::Key_End, 30, 30},
+        {Qt::Key_Left, 0, 0},       {Qt::Key_Up, 0, 0},     {Qt::Key_PageUp, 0, 0},     {Qt::Key_Home, 0, 0},
+        {Qt::Key_Right, 30, 30},    {Qt::Key_Down, 30, 30}, {Qt::Key_PageDown, 30, 30}, {Qt::Key_End, 30, 30},
         {Qt::Key_PageDown, 29, 30}, {Qt::Key_PageUp, 1, 0},
     };
     for (const auto& c : cases) {
@@ -160,7 +161,8 @@ TEST_F(TrackBarTest, DraggingTheHandleNotifiesEachMoveThenTwiceOnRelease)
     EXPECT_LT(static_cast<int>(seen.size()), moves);
     EXPECT_EQ(seen.front(), 6);
     EXPECT_EQ(seen.back(), 12);
-    EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), [](int a, int b) { return b != a + 1; }) == seen.end());
+    EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), [](int a, int b) { return b != a + 1; })
+                == seen.end());
 
     // Back again, past the start of the range.
     for (int x = bar.HandleCenterX(12); x >= 0; --x)
@@ -282,12 +284,3 @@ TEST_F(TrackBarTest, ProgramSetValueNotifiesOnlyOnRealChange)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -3,6 +3,7 @@
 
 #include "Application.h"
 #include "Clock.h"
+#include "Focus.h"
 #include "Panel.h"
 #include "StatusBar.h"
 #include "Tag.h"
@@ -52,25 +53,25 @@ TEST(Window, EveryControlStandsWhereTheLayoutPutsIt)
 {
     Panel p;
     const Placed placed[] = {
-        {"GroupBox1", {8, 0, 129, 193}},     {"GroupBox2", {144, 0, 233, 137}},
-        {"GroupBox3", {384, 0, 265, 113}},   {"GroupBox4", {384, 120, 265, 57}},
-        {"PORTW", {144, 152, 233, 41}},      {"Label9", {544, 184, 107, 13}},
-        {"StatusBar2", {0, 203, 654, 19}},   {"StatusBar1", {0, 222, 654, 19}},
-        {"SEQ1", {8, 24, 113, 17}},          {"TSEQA", {8, 40, 81, 25}},
-        {"SEQ2", {8, 72, 113, 17}},          {"TSEQB", {8, 88, 81, 25}},
-        {"SEQ3", {8, 120, 113, 17}},         {"TSEQC", {8, 136, 81, 25}},
-        {"RUN_SEQ", {8, 168, 97, 17}},       {"Label1", {6, 24, 61, 13}},
-        {"Label2", {6, 48, 66, 13}},         {"Label3", {6, 80, 66, 13}},
-        {"Label4", {6, 112, 66, 13}},        {"ILEDslider", {72, 16, 113, 25}},
-        {"LED1slider", {72, 45, 113, 25}},   {"LED2slider", {72, 75, 113, 25}},
-        {"LED3slider", {72, 104, 113, 25}},  {"VAL_ILED", {184, 24, 39, 13}},
-        {"VAL_PWM1", {184, 48, 24, 13}},     {"VAL_PWM2", {184, 80, 24, 13}},
-        {"VAL_PWM3", {184, 112, 24, 13}},    {"Label10", {5, 32, 50, 13}},
-        {"Label11", {5, 56, 72, 13}},        {"Label12", {5, 88, 64, 13}},
-        {"ILED_UP", {80, 24, 121, 25}},      {"ILED_DWN", {80, 52, 121, 25}},
-        {"GD_START", {80, 80, 121, 25}},     {"VAL_START", {200, 32, 32, 13}},
-        {"Val_STOP", {200, 56, 32, 13}},     {"VAL_WIDTH", {200, 88, 30, 13}},
-        {"KRL7741B", {8, 16, 201, 17}},      {"KRL7741C", {8, 32, 137, 17}},
+        {"GroupBox1", {8, 0, 129, 193}},    {"GroupBox2", {144, 0, 233, 137}},
+        {"GroupBox3", {384, 0, 265, 113}},  {"GroupBox4", {384, 120, 265, 57}},
+        {"PORTW", {144, 152, 233, 41}},     {"Label9", {544, 184, 107, 13}},
+        {"StatusBar2", {0, 203, 654, 19}},  {"StatusBar1", {0, 222, 654, 19}},
+        {"SEQ1", {8, 24, 113, 17}},         {"TSEQA", {8, 40, 81, 25}},
+        {"SEQ2", {8, 72, 113, 17}},         {"TSEQB", {8, 88, 81, 25}},
+        {"SEQ3", {8, 120, 113, 17}},        {"TSEQC", {8, 136, 81, 25}},
+        {"RUN_SEQ", {8, 168, 97, 17}},      {"Label1", {6, 24, 61, 13}},
+        {"Label2", {6, 48, 66, 13}},        {"Label3", {6, 80, 66, 13}},
+        {"Label4", {6, 112, 66, 13}},       {"ILEDslider", {72, 16, 113, 25}},
+        {"LED1slider", {72, 45, 113, 25}},  {"LED2slider", {72, 75, 113, 25}},
+        {"LED3slider", {72, 104, 113, 25}}, {"VAL_ILED", {184, 24, 39, 13}},
+        {"VAL_PWM1", {184, 48, 24, 13}},    {"VAL_PWM2", {184, 80, 24, 13}},
+        {"VAL_PWM3", {184, 112, 24, 13}},   {"Label10", {5, 32, 50, 13}},
+        {"Label11", {5, 56, 72, 13}},       {"Label12", {5, 88, 64, 13}},
+        {"ILED_UP", {80, 24, 121, 25}},     {"ILED_DWN", {80, 52, 121, 25}},
+        {"GD_START", {80, 80, 121, 25}},    {"VAL_START", {200, 32, 32, 13}},
+        {"Val_STOP", {200, 56, 32, 13}},    {"VAL_WIDTH", {200, 88, 30, 13}},
+        {"KRL7741B", {8, 16, 201, 17}},     {"KRL7741C", {8, 32, 137, 17}},
     };
     for (const auto& [name, geometry] : placed)
         EXPECT_EQ(p.find<QWidget>(name).geometry(), geometry) << name;
@@ -90,8 +91,8 @@ TEST(Window, ControlsStartWithTheirCaptionsRangesAndStates)
         EXPECT_EQ(t.maximum(), 200) << name;
         EXPECT_EQ(t.value(), 50) << name;
     }
-    for (const char* name : {"ILEDslider", "LED1slider", "LED2slider", "LED3slider", "ILED_UP",
-                             "ILED_DWN", "GD_START"}) {
+    for (const char* name :
+         {"ILEDslider", "LED1slider", "LED2slider", "LED3slider", "ILED_UP", "ILED_DWN", "GD_START"}) {
         auto& t = p.find<toolkit::TrackBar>(name);
         EXPECT_EQ(t.minimum(), 0) << name;
         EXPECT_EQ(t.maximum(), 30) << name;
@@ -101,8 +102,8 @@ TEST(Window, ControlsStartWithTheirCaptionsRangesAndStates)
         EXPECT_EQ(t.pageStep(), 2) << name;
     }
     const std::pair<const char*, const char*> labels[] = {
-        {"VAL_ILED", "000mA"}, {"VAL_PWM1", "00%"},  {"VAL_PWM2", "00%"},   {"VAL_PWM3", "00%"},
-        {"VAL_START", "00mA"}, {"Val_STOP", "00mA"}, {"VAL_WIDTH", "00ms"}, {"Label9", "Halvern"},
+        {"VAL_ILED", "000mA"},   {"VAL_PWM1", "00%"},    {"VAL_PWM2", "00%"},      {"VAL_PWM3", "00%"},
+        {"VAL_START", "00mA"},   {"Val_STOP", "00mA"},   {"VAL_WIDTH", "00ms"},    {"Label9", "Halvern"},
         {"Label1", "ILED peak"}, {"Label10", "ILED-UP"}, {"Label11", "ILED-DOWN"}, {"Label12", "GD START"}};
     for (const auto& [name, text] : labels)
         EXPECT_EQ(p.find<QLabel>(name).text(), QString::fromLatin1(text)) << name;
@@ -119,16 +120,16 @@ TEST(Window, ControlsStartWithTheirCaptionsRangesAndStates)
     EXPECT_FALSE(p.find<QCheckBox>("RUN_SEQ").isChecked());
     EXPECT_EQ(p.find<QCheckBox>("RUN_SEQ").text(), "Run Sequence");
     EXPECT_TRUE(p.portw().isEmpty());
-    EXPECT_EQ(toolkit::Tag(p.find<QTextEdit>("PORTW")), 0);
+    EXPECT_EQ(toolkit::tag(p.find<QTextEdit>("PORTW")), 0);
 
     for (const char* name : {"TimerSEQA", "TimerSEQB", "TimerSEQC"}) {
         auto& t = p.find<toolkit::Timer>(name);
-        EXPECT_FALSE(t.Enabled()) << name;
-        EXPECT_EQ(t.Interval(), std::chrono::milliseconds(50)) << name;
-        EXPECT_EQ(toolkit::Tag(t), 0) << name;
+        EXPECT_FALSE(t.enabled()) << name;
+        EXPECT_EQ(t.interval(), std::chrono::milliseconds(50)) << name;
+        EXPECT_EQ(toolkit::tag(t), 0) << name;
     }
-    EXPECT_TRUE(p.find<toolkit::Timer>("Timer1").Enabled());
-    EXPECT_EQ(p.find<toolkit::Timer>("Timer1").Interval(), std::chrono::milliseconds(1000));
+    EXPECT_TRUE(p.find<toolkit::Timer>("Timer1").enabled());
+    EXPECT_EQ(p.find<toolkit::Timer>("Timer1").interval(), std::chrono::milliseconds(1000));
     EXPECT_TRUE(p.bridge.written().empty()) << "nothing is sent at start-up";
 }
 
@@ -137,14 +138,14 @@ TEST(Window, StatusBarsHaveFivePanelsWithTheLastOneStretching)
     Panel p(false);
     for (const char* name : {"StatusBar1", "StatusBar2"}) {
         auto& bar = p.find<toolkit::StatusBar>(name);
-        ASSERT_EQ(bar.PanelCount(), 5);
+        ASSERT_EQ(bar.panelCount(), 5);
         const int lefts[] = {0, 150, 250, 350, 450};
         for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(bar.Panel(i).x(), lefts[i]) << name << i;
-            EXPECT_EQ(bar.Panel(i).alignment(), Qt::AlignCenter) << name << i;
+            EXPECT_EQ(bar.panel(i).x(), lefts[i]) << name << i;
+            EXPECT_EQ(bar.panel(i).alignment(), Qt::AlignCenter) << name << i;
         }
-        EXPECT_EQ(bar.Panel(3).width(), 100);
-        EXPECT_EQ(bar.Panel(4).width(), 654 - 450);
+        EXPECT_EQ(bar.panel(3).width(), 100);
+        EXPECT_EQ(bar.panel(4).width(), 654 - 450);
     }
     EXPECT_EQ(p.panel("StatusBar1", 4), "ZK-May 2009");
     for (int i = 0; i < 4; ++i)
@@ -152,7 +153,7 @@ TEST(Window, StatusBarsHaveFivePanelsWithTheLastOneStretching)
 
     // A text too long for its panel shows its start rather than its middle.
     p.bridge.plug(VirtualBridge::evaluationBoard());
-    auto& product = p.find<toolkit::StatusBar>("StatusBar1").Panel(3);
+    auto& product = p.find<toolkit::StatusBar>("StatusBar1").panel(3);
     EXPECT_EQ(product.text(), "KRL7741 Evaluation Board");
     EXPECT_EQ(product.alignment(), Qt::AlignLeft | Qt::AlignVCenter);
 }
@@ -160,11 +161,10 @@ TEST(Window, StatusBarsHaveFivePanelsWithTheLastOneStretching)
 TEST(Window, TabWalksTheGroupsWithEachRadioGroupOneStop)
 {
     Panel p;
-    QApplication::setActiveWindow(p.form.get());
-    p.find<QRadioButton>("SEQ1").setFocus();
-    const char* expected[] = {"RUN_SEQ", "TSEQA", "TSEQB", "TSEQC", "ILEDslider", "LED1slider",
-                              "LED2slider", "LED3slider", "ILED_UP", "ILED_DWN", "GD_START",
-                              "PORTW", "KRL7741B", "SEQ1"};
+    testing_support::focusOn(p.find<QRadioButton>("SEQ1"));
+    const char* expected[]
+        = {"RUN_SEQ",    "TSEQA",   "TSEQB",    "TSEQC",    "ILEDslider", "LED1slider", "LED2slider",
+           "LED3slider", "ILED_UP", "ILED_DWN", "GD_START", "PORTW",      "KRL7741B",   "SEQ1"};
     for (const char* name : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         ASSERT_TRUE(QApplication::focusWidget());
@@ -172,7 +172,7 @@ TEST(Window, TabWalksTheGroupsWithEachRadioGroupOneStop)
     }
     // Entered at the selected button.
     p.find<QRadioButton>("KRL7741C").click();
-    p.find<QRadioButton>("SEQ1").setFocus();
+    testing_support::focusOn(p.find<QRadioButton>("SEQ1"));
     for (int i = 0; i < 13; ++i)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "KRL7741C");
@@ -195,11 +195,11 @@ TEST(Window, StartsOpenWithTheBridgeAlreadyShownBeforeTheWindowIs)
     app::TForm1 form(bridge);  // not shown yet
     auto& bar2 = *form.findChild<toolkit::StatusBar*>("StatusBar2");
     auto& bar1 = *form.findChild<toolkit::StatusBar*>("StatusBar1");
-    EXPECT_EQ(bar2.Text(0), "USB = OPEN ");
-    EXPECT_EQ(bar2.Text(1), "VID=$6017");
-    EXPECT_EQ(bar2.Text(2), "PID=$0200");
-    EXPECT_EQ(bar2.Text(3), "HID =EVB-0001");
-    EXPECT_EQ(bar1.Text(3), "KRL7741 Evaluation Board");
+    EXPECT_EQ(bar2.text(0), "USB = OPEN ");
+    EXPECT_EQ(bar2.text(1), "VID=$6017");
+    EXPECT_EQ(bar2.text(2), "PID=$0200");
+    EXPECT_EQ(bar2.text(3), "HID =EVB-0001");
+    EXPECT_EQ(bar1.text(3), "KRL7741 Evaluation Board");
     EXPECT_EQ(bridge.openHandles(), 1);
 }
 
@@ -238,7 +238,7 @@ TEST(Window, TwoBridgesShowTheFirst)
     bridge.plug(first);
     bridge.plug(second);
     app::TForm1 form(bridge);
-    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->Text(3), "HID =FIRST");
+    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->text(3), "HID =FIRST");
     EXPECT_EQ(bridge.openHandles(), 1);
 }
 
@@ -264,16 +264,16 @@ TEST(Window, ABridgeThatMayNotBeOpenedSaysWhyInATooltip)
     bridge.plug(locked);
     app::TForm1 form(bridge);
     auto& bar2 = *form.findChild<toolkit::StatusBar*>("StatusBar2");
-    EXPECT_EQ(bar2.Text(0), "USB = Disconnected ");
-    EXPECT_EQ(bar2.Text(1), "VID=$0000");
-    EXPECT_TRUE(bar2.Panel(0).toolTip().contains("70-krl7741-bridge.rules"));
-    EXPECT_TRUE(bar2.Panel(0).toolTip().contains("Permission denied"));
+    EXPECT_EQ(bar2.text(0), "USB = Disconnected ");
+    EXPECT_EQ(bar2.text(1), "VID=$0000");
+    EXPECT_TRUE(bar2.panel(0).toolTip().contains("70-krl7741-bridge.rules"));
+    EXPECT_TRUE(bar2.panel(0).toolTip().contains("Permission denied"));
     EXPECT_EQ(bridge.openHandles(), 0);
 
     bridge.setOpenFailure(locked.path, {}, false);  // the rule is installed, the bridge replugged
     bridge.plug(VirtualBridge::evaluationBoard());
-    EXPECT_EQ(bar2.Text(0), "USB = OPEN ");
-    EXPECT_TRUE(bar2.Panel(0).toolTip().isEmpty());
+    EXPECT_EQ(bar2.text(0), "USB = OPEN ");
+    EXPECT_TRUE(bar2.panel(0).toolTip().isEmpty());
 }
 
 TEST(Window, DisabledMenuEntriesDoNothingAndExitCloses)
@@ -373,7 +373,10 @@ class FailingHost final : public bridge::HIDapi {
 public:
     class Device final : public bridge::HidDevice {
     public:
-        Device(FailingHost& host, std::unique_ptr<bridge::HidDevice> inner) : host_(host), inner_(std::move(inner)) {}
+        Device(FailingHost& host, std::unique_ptr<bridge::HidDevice> inner)
+            : host_(host), inner_(std::move(inner))
+        {
+        }
         int write(std::span<const std::uint8_t> report) override
         {
             if (host_.failWrites)
@@ -411,13 +414,11 @@ public:
             opened.device = std::make_unique<Device>(*this, std::move(opened.device));
         return opened;
     }
-    std::shared_ptr<void> watch(std::function<void()> f, std::string* why) override
+    bridge::WatchResult watch(std::function<void()> f) override
     {
-        if (!notices) {
-            *why = "no device events on this machine";
-            return nullptr;
-        }
-        return inner.watch(std::move(f), why);
+        if (!notices)
+            return {nullptr, "no device events on this machine"};
+        return inner.watch(std::move(f));
     }
     std::string unavailable() const override { return hidFailure; }
 };
@@ -453,10 +454,10 @@ TEST(Window, AnErrorInAHandlerIsShownAndTheProgramGoesOn)
     EXPECT_EQ(buttons, static_cast<int>(QMessageBox::Ok));
 
     // The program goes on: the clock still ticks, the next notice scans.
-    EXPECT_TRUE(form.findChild<toolkit::Timer*>("Timer1")->Enabled());
+    EXPECT_TRUE(form.findChild<toolkit::Timer*>("Timer1")->enabled());
     host.fail = false;
     host.inner.plug(virtualboard::VirtualInterface(testing_support::keyboardAt("kbd")));
-    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->Text(0), "USB = OPEN ");
+    EXPECT_EQ(form.findChild<toolkit::StatusBar*>("StatusBar2")->text(0), "USB = OPEN ");
 }
 
 TEST(Window, ErrorsRaisedDuringADragAreShownOneByOneAndNothingUnwindsThroughQt)
@@ -503,7 +504,7 @@ TEST(Window, ErrorsRaisedDuringADragAreShownOneByOneAndNothingUnwindsThroughQt)
     // The program goes on: the next change goes through.
     host.failWrites = false;
     host.inner.clearWritten();
-    slider.setFocus();
+    testing_support::focusOn(slider);
     QTest::keyClick(&slider, Qt::Key_Right);
     ASSERT_FALSE(host.inner.written().empty());
     EXPECT_EQ(testing_support::hex(host.inner.written().back()), "00 70 6D 6D");
@@ -515,7 +516,7 @@ TEST(Window, SaysSoWhenPluggingCannotBeFollowed)
     FailingHost host;
     host.notices = false;
     app::TForm1 form(host);
-    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->Panel(0);
+    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->panel(0);
     EXPECT_EQ(state.text(), "USB = Disconnected ");
     EXPECT_EQ(state.toolTip(),
               "Plugging and unplugging cannot be followed here: no device events on this machine.");
@@ -533,7 +534,7 @@ TEST(Window, SaysSoWhenTheHostsHidLibraryDidNotStart)
     host.hidFailure = "resolve DLL functions: (0x0000007E) The specified module could not be found.";
     host.notices = false;
     app::TForm1 form(host);
-    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->Panel(0);
+    auto& state = form.findChild<toolkit::StatusBar*>("StatusBar2")->panel(0);
     EXPECT_EQ(state.text(), "USB = Disconnected ");
     EXPECT_EQ(state.toolTip(),
               "USB devices cannot be used here: resolve DLL functions: (0x0000007E) The specified "
@@ -556,7 +557,7 @@ TEST(Window, ABridgeRepluggedBetweenTwoNoticesCostsOneCommandAtMost)
     p.bridge.unplug(kBoard, false);
     p.bridge.plug(VirtualBridge::evaluationBoard());
     auto& slider = p.find<toolkit::TrackBar>("ILEDslider");
-    slider.setFocus();
+    testing_support::focusOn(slider);
 
     QTest::keyPress(&slider, Qt::Key_Right);  // on the dead handle
     EXPECT_EQ(p.portw(), "USB error : device not connected");
@@ -578,7 +579,7 @@ TEST(Window, AFailedWriteIsAnsweredByNothing)
     p.bridge.setWritesFail(true);
     p.bridge.sendDuringNextWait(kBoard, {0x00, 0x01, 0x21, 0x21});
     auto& slider = p.find<toolkit::TrackBar>("ILEDslider");
-    slider.setFocus();
+    testing_support::focusOn(slider);
     QTest::keyPress(&slider, Qt::Key_Right);
     EXPECT_EQ(p.panel("StatusBar2", 3), "$00- $00- $00");
     EXPECT_EQ(p.portw(), "USB error : device not connected");

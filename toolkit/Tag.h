@@ -8,7 +8,7 @@
 
 namespace toolkit {
 
-inline int Tag(const QObject& object) { return object.property("Tag").toInt(); }
-inline void SetTag(QObject& object, int value) { object.setProperty("Tag", value); }
+inline int tag(const QObject& object) { return object.property("Tag").toInt(); }
+inline void setTag(QObject& object, int value) { object.setProperty("Tag", value); }
 
 }  // namespace toolkit

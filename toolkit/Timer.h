@@ -14,18 +14,17 @@ namespace toolkit {
 class Timer final : public QObject {
     Q_OBJECT
 public:
-    Timer(std::chrono::milliseconds interval, bool enabled, QObject* parent = nullptr)
-        : QObject(parent)
+    Timer(std::chrono::milliseconds interval, bool enabled, QObject* parent = nullptr) : QObject(parent)
     {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(interval);
-        connect(&timer_, &QTimer::timeout, this, &Timer::OnTimer);
+        connect(&timer_, &QTimer::timeout, this, &Timer::ticked);
         if (enabled)
             timer_.start();
     }
 
-    bool Enabled() const { return timer_.isActive(); }
-    void SetEnabled(bool enabled)
+    bool enabled() const { return timer_.isActive(); }
+    void setEnabled(bool enabled)
     {
         if (enabled && !timer_.isActive())
             timer_.start();
@@ -33,8 +32,8 @@ public:
             timer_.stop();
     }
 
-    std::chrono::milliseconds Interval() const { return timer_.intervalAsDuration(); }
-    void SetInterval(std::chrono::milliseconds interval)
+    std::chrono::milliseconds interval() const { return timer_.intervalAsDuration(); }
+    void setInterval(std::chrono::milliseconds interval)
     {
         if (interval == timer_.intervalAsDuration())
             return;
@@ -42,7 +41,7 @@ public:
     }
 
 signals:
-    void OnTimer();
+    void ticked();
 
 private:
     QTimer timer_;

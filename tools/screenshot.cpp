@@ -76,7 +76,8 @@ int main(int argc, char** argv)
     QTest::qWait(900);
 
     QScreen* screen = QGuiApplication::primaryScreen();
-    auto grab = [screen](const QRect& r) { return screen->grabWindow(0, r.x(), r.y(), r.width(), r.height()); };
+    auto grab
+        = [screen](const QRect& r) { return screen->grabWindow(0, r.x(), r.y(), r.width(), r.height()); };
     const QRect panel = form.frameGeometry();
     const QRect boardFrame = boardWindow.frameGeometry();
     const bool ok = save(grab(panel), out.filePath(QStringLiteral("panel.png")))

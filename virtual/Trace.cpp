@@ -1,5 +1,7 @@
 #include "Trace.h"
 
+#include "Commands.h"
+
 #include <QStringList>
 
 namespace virtualboard {
@@ -18,13 +20,13 @@ QString verdictText(Verdict verdict)
     return QStringLiteral("no answer");
 }
 
-} // namespace
+}  // namespace
 
 QString hexReport(const Report& report)
 {
     QStringList bytes;
     for (const auto byte : report)
-        bytes << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+        bytes << driver::hexByte(byte);
     return bytes.join(QLatin1Char(' '));
 }
 
@@ -39,7 +41,7 @@ QString traceLine(const Report& output, const Report& reply, Verdict verdict)
 {
     return QStringLiteral("%1 -> %2  %3")
         .arg(hexReport(output), reply.empty() ? QStringLiteral("(nothing)") : hexReport(reply),
-            verdictText(verdict));
+             verdictText(verdict));
 }
 
-} // namespace virtualboard
+}  // namespace virtualboard

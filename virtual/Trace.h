@@ -21,4 +21,4 @@ Verdict verdictOf(const Report& reply);
 // acknowledgement.
 QString traceLine(const Report& output, const Report& reply, Verdict verdict);
 
-} // namespace virtualboard
+}  // namespace virtualboard

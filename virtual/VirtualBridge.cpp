@@ -10,8 +10,8 @@ namespace virtualboard {
 struct VirtualBridge::Slot {
     VirtualInterface info;
     bool plugged = true;
-    std::deque<Report> ready;  // replies waiting to be read
-    std::deque<Report> late;   // replies that turn up once the reader has given up
+    std::deque<Report> ready;    // replies waiting to be read
+    std::deque<Report> late;     // replies that turn up once the reader has given up
     std::deque<Report> unasked;  // reports sent unasked, while a reader waits
 };
 
@@ -82,8 +82,8 @@ std::vector<bridge::HidInterface> VirtualBridge::interfaces()
 {
     std::vector<bridge::HidInterface> list;
     for (const auto& slot : slots_)
-        list.push_back({slot->info.path, slot->info.vendorId, slot->info.productId,
-                        slot->info.product, slot->info.serial});
+        list.push_back({slot->info.path, slot->info.vendorId, slot->info.productId, slot->info.product,
+                        slot->info.serial});
     return list;
 }
 
@@ -103,21 +103,36 @@ bridge::OpenResult VirtualBridge::open(const std::string& path)
     return result;
 }
 
-std::shared_ptr<void> VirtualBridge::watch(std::function<void()> onChange, std::string*)
+namespace {
+
+// Stops one watcher's notices when it goes, if the bridge is still there.
+class Watch final : public bridge::DeviceWatch {
+public:
+    explicit Watch(std::function<void()> stop) : stop_(std::move(stop)) {}
+    ~Watch() override { stop_(); }
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+private:
+    std::function<void()> stop_;
+};
+
+}  // namespace
+
+bridge::WatchResult VirtualBridge::watch(std::function<void()> onChange)
 {
     const int id = nextWatcher_++;
     watchers_[id] = std::move(onChange);
     std::weak_ptr<bool> alive = alive_;
-    return std::shared_ptr<void>(new char{}, [this, id, alive](void* token) {
-        delete static_cast<char*>(token);
-        if (!alive.expired())
-            watchers_.erase(id);
-    });
+    return {std::make_unique<Watch>([this, id, alive] {
+                if (!alive.expired())
+                    watchers_.erase(id);
+            }),
+            {}};
 }
 
 void VirtualBridge::raiseNotice()
 {
-    ++notices_;
     auto callbacks = watchers_;
     for (auto& [id, callback] : callbacks)
         callback();
@@ -188,16 +203,32 @@ void VirtualBridge::setReplyShape(ReplyShape shape)
 
 void VirtualBridge::applyToChip(std::uint8_t command)
 {
-    const int value = command & 0x1F;
+    const int value = command & 0x1F;  // bits 4..0, restated (see VirtualBridge.h)
     switch (command >> 5) {
-    case 0: registers_.peakCurrent = 0; break;
-    case 1: registers_.peakCurrent = value; break;
-    case 2: registers_.pwm[0] = value; break;
-    case 3: registers_.pwm[1] = value; break;
-    case 4: registers_.pwm[2] = value; break;
-    case 5: registers_.iStart = value; break;
-    case 6: registers_.iStop = value; break;
-    default: registers_.gdStart = value; break;
+    case 0:
+        registers_.peakCurrent = 0;
+        break;
+    case 1:
+        registers_.peakCurrent = value;
+        break;
+    case 2:
+        registers_.pwm[0] = value;
+        break;
+    case 3:
+        registers_.pwm[1] = value;
+        break;
+    case 4:
+        registers_.pwm[2] = value;
+        break;
+    case 5:
+        registers_.iStart = value;
+        break;
+    case 6:
+        registers_.iStop = value;
+        break;
+    default:
+        registers_.gdStart = value;
+        break;
     }
     emit registersChanged(registers_);
 }
@@ -236,10 +267,18 @@ int VirtualBridge::deviceWrite(Slot& slot, std::span<const std::uint8_t> report)
 
     Report reply;
     switch (shape_) {
-    case ReplyShape::Short: reply = {0x00, status}; break;
-    case ReplyShape::Long: reply = {0x00, status, command, echo, 0xDE, 0xAD, 0xBE, 0xEF}; break;
-    case ReplyShape::Garbage: reply = {0x5A, 0xA5, 0x3C, 0xC3}; break;
-    default: reply = {0x00, status, command, echo}; break;
+    case ReplyShape::Short:
+        reply = {0x00, status};
+        break;
+    case ReplyShape::Long:
+        reply = {0x00, status, command, echo, 0xDE, 0xAD, 0xBE, 0xEF};
+        break;
+    case ReplyShape::Garbage:
+        reply = {0x5A, 0xA5, 0x3C, 0xC3};
+        break;
+    default:
+        reply = {0x00, status, command, echo};
+        break;
     }
 
     if (shape_ == ReplyShape::Late) {
@@ -252,8 +291,7 @@ int VirtualBridge::deviceWrite(Slot& slot, std::span<const std::uint8_t> report)
     return static_cast<int>(report.size());
 }
 
-int VirtualBridge::deviceRead(Slot& slot, std::span<std::uint8_t> report,
-                              std::chrono::milliseconds timeout)
+int VirtualBridge::deviceRead(Slot& slot, std::span<std::uint8_t> report, std::chrono::milliseconds timeout)
 {
     lastReadTimeout_ = timeout;
     // One report per read, cut to the reader's buffer.

@@ -22,6 +22,9 @@ namespace virtualboard {
 
 using Report = std::vector<std::uint8_t>;
 
+// The chip and bridge restate the protocol here on purpose, rather than use
+// driver/'s and bridge/'s constants: a mistake there then shows as a
+// disagreement in the tests instead of being shared by both ends.
 inline constexpr std::uint8_t kAddressBT = 0x70;  // KRL7741B / KRL7741T
 inline constexpr std::uint8_t kAddressC = 0x72;   // KRL7741C
 inline constexpr std::uint8_t kStatusAck = 0x01;
@@ -54,7 +57,7 @@ struct VirtualInterface {
     std::uint16_t productId = 0x0200;
     std::optional<std::u16string> product = u"KRL7741 USB-I2C Bridge";
     std::optional<std::u16string> serial = u"0001";
-    std::string openError;          // when not empty, opening fails with this reason
+    std::string openError;  // when not empty, opening fails with this reason
     bool openDeniedPermission = false;
 };
 
@@ -72,7 +75,7 @@ public:
     // HIDapi
     std::vector<bridge::HidInterface> interfaces() override;
     bridge::OpenResult open(const std::string& path) override;
-    std::shared_ptr<void> watch(std::function<void()> onChange, std::string* whyNot) override;
+    bridge::WatchResult watch(std::function<void()> onChange) override;
 
     // The world around the host. plug() and unplug() raise a device notice.
     void plug(const VirtualInterface& interface);
@@ -112,7 +115,6 @@ public:
     const Registers& registers() const { return registers_; }
     int openHandles() const { return openHandles_; }
     std::chrono::milliseconds lastReadTimeout() const { return lastReadTimeout_; }
-    int notices() const { return notices_; }
 
 signals:
     // One output report and the reply the bridge gave (empty when none).
@@ -143,7 +145,6 @@ private:
     std::deque<std::chrono::steady_clock::time_point> writtenAt_;
     Registers registers_;
     int openHandles_ = 0;
-    int notices_ = 0;
     std::chrono::milliseconds lastReadTimeout_{-1};
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

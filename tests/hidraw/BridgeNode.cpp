@@ -50,7 +50,7 @@ constexpr std::size_t kMaxReport = 16384;
 
 struct OpenFile {
     std::deque<Report> queue;
-    std::deque<std::pair<fuse_req_t, std::size_t>> waiting; // blocked reads
+    std::deque<std::pair<fuse_req_t, std::size_t>> waiting;  // blocked reads
     fuse_pollhandle* poll = nullptr;
     bool nonblocking = false;
 };
@@ -58,13 +58,13 @@ struct OpenFile {
 struct Node {
     unsigned mode = 0600;
     bool gone = false;
-    int chip = 0x70; // -1: no chip answers
-    std::chrono::milliseconds delay { 0 };
+    int chip = 0x70;  // -1: no chip answers
+    std::chrono::milliseconds delay{0};
     bool silent = false;
     int writeFailure = 0;
     std::map<std::uint64_t, OpenFile> files;
     std::uint64_t nextFile = 1;
-    std::multimap<Clock::time_point, Report> scheduled; // input reports on their way
+    std::multimap<Clock::time_point, Report> scheduled;  // input reports on their way
     std::vector<Report> written;
 };
 
@@ -123,7 +123,7 @@ void bridgeReceives(const Report& output)
     if (node.silent || output.size() < 3)
         return;
     const bool acknowledged = node.chip >= 0 && output[0] == node.chip;
-    Report reply { acknowledged ? hidraw_sim::kStatusAck : hidraw_sim::kStatusNack, output[1], output[2] };
+    Report reply{acknowledged ? hidraw_sim::kStatusAck : hidraw_sim::kStatusNack, output[1], output[2]};
     node.scheduled.emplace(Clock::now() + node.delay, std::move(reply));
 }
 
@@ -135,7 +135,7 @@ OpenFile* fileOf(const fuse_file_info* fi)
 
 void onGetattr(fuse_req_t req, fuse_ino_t, fuse_file_info*)
 {
-    struct stat st { };
+    struct stat st {};
     st.st_ino = FUSE_ROOT_ID;
     st.st_mode = S_IFREG | node.mode;
     st.st_nlink = 1;
@@ -172,8 +172,8 @@ void onRelease(fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
 void interrupted(fuse_req_t req, void*)
 {
     for (auto& [id, file] : node.files) {
-        const auto it = std::find_if(
-            file.waiting.begin(), file.waiting.end(), [req](const auto& w) { return w.first == req; });
+        const auto it = std::find_if(file.waiting.begin(), file.waiting.end(),
+                                     [req](const auto& w) { return w.first == req; });
         if (it != file.waiting.end()) {
             file.waiting.erase(it);
             fuse_reply_err(req, EINTR);
@@ -250,7 +250,7 @@ void onPoll(fuse_req_t req, fuse_ino_t, fuse_file_info* fi, fuse_pollhandle* ph)
 }
 
 void onIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void*, fuse_file_info*, unsigned flags,
-    const void*, size_t, size_t outSize)
+             const void*, size_t, size_t outSize)
 {
     if (flags & FUSE_IOCTL_COMPAT) {
         fuse_reply_err(req, ENOSYS);
@@ -267,14 +267,14 @@ void onIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void*, fuse_file_info
         return;
     }
     case HIDIOCGRDESC: {
-        hidraw_report_descriptor descriptor {};
+        hidraw_report_descriptor descriptor{};
         descriptor.size = sizeof hidraw_sim::kReportDescriptor;
         std::memcpy(descriptor.value, hidraw_sim::kReportDescriptor, descriptor.size);
         fuse_reply_ioctl(req, 0, &descriptor, std::min(outSize, sizeof descriptor));
         return;
     }
     case HIDIOCGRAWINFO: {
-        hidraw_devinfo info {};
+        hidraw_devinfo info{};
         info.bustype = BUS_USB;
         info.vendor = static_cast<__s16>(hidraw_sim::kVendorId);
         info.product = static_cast<__s16>(hidraw_sim::kProductId);
@@ -286,10 +286,7 @@ void onIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void*, fuse_file_info
     }
 }
 
-void onFlush(fuse_req_t req, fuse_ino_t, fuse_file_info*)
-{
-    fuse_reply_err(req, 0);
-}
+void onFlush(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
 
 Report fromHex(const std::string& text)
 {
@@ -310,10 +307,7 @@ std::string toHex(const Report& bytes)
     return text;
 }
 
-void reply(int control, const std::string& text)
-{
-    send(control, text.data(), text.size(), MSG_NOSIGNAL);
-}
+void reply(int control, const std::string& text) { send(control, text.data(), text.size(), MSG_NOSIGNAL); }
 
 // Returns false when the control socket has closed.
 bool command(int control)
@@ -356,7 +350,7 @@ bool command(int control)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -368,7 +362,7 @@ int main(int argc, char** argv)
     const int control = std::atoi(argv[2]);
     node.mode = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 8));
 
-    fuse_lowlevel_ops ops {};
+    fuse_lowlevel_ops ops{};
     ops.getattr = onGetattr;
     ops.open = onOpen;
     ops.release = onRelease;
@@ -381,7 +375,7 @@ int main(int argc, char** argv)
     char program[] = "hidraw_bridge_node";
     char option[] = "-o";
     char options[] = "allow_other,default_permissions,fsname=hidraw,subtype=hidraw";
-    char* args[] = { program, option, options, nullptr };
+    char* args[] = {program, option, options, nullptr};
     fuse_args fargs = FUSE_ARGS_INIT(3, args);
     fuse_session* session = fuse_session_new(&fargs, &ops, sizeof ops, nullptr);
     if (!session || fuse_session_mount(session, mountPoint) != 0) {
@@ -390,7 +384,7 @@ int main(int argc, char** argv)
     }
     reply(control, "ready");
 
-    fuse_buf buf {};
+    fuse_buf buf{};
     for (;;) {
         int timeout = -1;
         if (!node.scheduled.empty()) {
@@ -398,7 +392,7 @@ int main(int argc, char** argv)
                 = std::chrono::ceil<std::chrono::milliseconds>(node.scheduled.begin()->first - Clock::now());
             timeout = static_cast<int>(std::max<long long>(0, wait.count()));
         }
-        pollfd fds[] = { { fuse_session_fd(session), POLLIN, 0 }, { control, POLLIN, 0 } };
+        pollfd fds[] = {{fuse_session_fd(session), POLLIN, 0}, {control, POLLIN, 0}};
         if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
             break;
         while (!node.scheduled.empty() && node.scheduled.begin()->first <= Clock::now()) {

@@ -34,7 +34,7 @@ int hidrawMinor(int fd)
     return minor;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int fstat(int fd, struct stat* st)
 {

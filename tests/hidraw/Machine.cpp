@@ -28,8 +28,8 @@ namespace fs = std::filesystem;
 namespace hidraw_sim {
 namespace {
 
-constexpr const char* kLayers = "/run/krl-sim"; // on a tmpfs of our own
-constexpr const char* kUserVariable = "KRL_SIM_AS_USER"; // set in a program started by runAsUser()
+constexpr const char* kLayers = "/run/krl-sim";           // on a tmpfs of our own
+constexpr const char* kUserVariable = "KRL_SIM_AS_USER";  // set in a program started by runAsUser()
 constexpr uid_t kNobody = 65534;
 constexpr unsigned kUsbMajor = 189;
 constexpr unsigned kFallbackHidrawMajor = 245;
@@ -89,7 +89,7 @@ std::string setUp()
     // where no udev daemon runs.
     if (mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0)
         return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-    for (const char* dir : { "sys", "dev" }) {
+    for (const char* dir : {"sys", "dev"}) {
         const fs::path layer = fs::path(kLayers) / dir;
         fs::create_directories(layer / "upper");
         fs::create_directories(layer / "work");
@@ -99,8 +99,8 @@ std::string setUp()
         if (mount("overlay", root.c_str(), "overlay", 0, options.c_str()) != 0)
             return "cannot lay a writable overlay over " + root + ": " + std::strerror(errno);
     }
-    for (const char* dir : { "/sys/class/hidraw", "/sys/bus/hid/devices", "/sys/bus/usb/devices",
-             "/sys/dev/char", "/sys/devices/platform" })
+    for (const char* dir : {"/sys/class/hidraw", "/sys/bus/hid/devices", "/sys/bus/usb/devices",
+                            "/sys/dev/char", "/sys/devices/platform"})
         fs::create_directories(dir);
     // libudev accepts a sysfs that is not sysfs only when told so.
     setenv("SYSTEMD_DEVICE_VERIFY_SYSFS", "0", 1);
@@ -160,7 +160,7 @@ void sendNetlink(const void* data, std::size_t size, std::uint32_t group)
     const int s = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
     if (s < 0)
         fail("netlink socket");
-    sockaddr_nl to {};
+    sockaddr_nl to{};
     to.nl_family = AF_NETLINK;
     to.nl_groups = group;
     const ssize_t n = sendto(s, data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
@@ -169,7 +169,7 @@ void sendNetlink(const void* data, std::size_t size, std::uint32_t group)
         fail("sending a uevent");
 }
 
-} // namespace
+}  // namespace
 
 void enterPrivateMachine(int argc, char** argv)
 {
@@ -200,10 +200,7 @@ void enterPrivateMachine(int argc, char** argv)
     }
 }
 
-const std::string& unavailable()
-{
-    return reason();
-}
+const std::string& unavailable() { return reason(); }
 
 bool mustRun()
 {
@@ -211,13 +208,9 @@ bool mustRun()
     return ci && *ci && std::strcmp(ci, "false") != 0 && std::strcmp(ci, "0") != 0;
 }
 
-bool runningAsUser()
-{
-    return std::getenv(kUserVariable) != nullptr;
-}
+bool runningAsUser() { return std::getenv(kUserVariable) != nullptr; }
 
-Machine::Machine(Notices notices)
-    : notices_(notices)
+Machine::Machine(Notices notices) : notices_(notices)
 {
     // The notice code listens to udev when a udev daemon runs, as its control socket shows.
     fs::create_directories("/run/udev");
@@ -239,10 +232,7 @@ Machine::~Machine()
     }
 }
 
-std::string Machine::devnode(int minor)
-{
-    return "/dev/hidraw" + std::to_string(minor);
-}
+std::string Machine::devnode(int minor) { return "/dev/hidraw" + std::to_string(minor); }
 
 Machine::Bridge* Machine::find(int minor)
 {
@@ -275,7 +265,7 @@ int Machine::plug(const BridgeSpec& spec, int minor)
     char mode[16];
     std::snprintf(mode, sizeof mode, "%o", spec.mode);
     const std::string fd = std::to_string(sockets[1]);
-    const char* args[] = { KRL_HIDRAW_NODE, node.c_str(), fd.c_str(), mode, nullptr };
+    const char* args[] = {KRL_HIDRAW_NODE, node.c_str(), fd.c_str(), mode, nullptr};
     const pid_t child = fork();
     if (child == 0) {
         fcntl(sockets[1], F_SETFD, 0);
@@ -287,7 +277,7 @@ int Machine::plug(const BridgeSpec& spec, int minor)
     bridge.minor = minor;
     bridge.control = sockets[0];
     bridge.server = child;
-    timeval wait { 10, 0 };
+    timeval wait{10, 0};
     setsockopt(bridge.control, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     char answer[16] = {};
     if (child < 0 || recv(bridge.control, answer, sizeof answer - 1, 0) <= 0
@@ -378,12 +368,12 @@ void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
     const fs::path raw = hid / "hidraw" / ("hidraw" + std::to_string(k));
     fs::create_directories(raw);
     bridge.sysfsRoot = host.string();
-    bridge.devpath = raw.string().substr(4); // without "/sys"
+    bridge.devpath = raw.string().substr(4);  // without "/sys"
 
     writeFile(usb / "uevent",
-        "MAJOR=" + std::to_string(kUsbMajor) + "\nMINOR=" + std::to_string(bus * 128 + 1)
-            + "\nDEVNAME=bus/usb/" + busText + "/002\nDEVTYPE=usb_device\nDRIVER=usb\n"
-            + "PRODUCT=6017/200/100\nTYPE=0/0/0\nBUSNUM=" + busText + "\nDEVNUM=002\n");
+              "MAJOR=" + std::to_string(kUsbMajor) + "\nMINOR=" + std::to_string(bus * 128 + 1)
+                  + "\nDEVNAME=bus/usb/" + busText + "/002\nDEVTYPE=usb_device\nDRIVER=usb\n"
+                  + "PRODUCT=6017/200/100\nTYPE=0/0/0\nBUSNUM=" + busText + "\nDEVNUM=002\n");
     writeFile(usb / "idVendor", "6017\n");
     writeFile(usb / "idProduct", "0200\n");
     writeFile(usb / "bcdDevice", "0100\n");
@@ -393,20 +383,20 @@ void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
     writeFile(usb / "busnum", std::to_string(bus) + "\n");
     writeFile(usb / "devnum", "2\n");
     writeFile(interface / "uevent",
-        "DEVTYPE=usb_interface\nDRIVER=usbhid\nPRODUCT=6017/200/100\n"
-        "TYPE=0/0/0\nINTERFACE=3/0/0\nMODALIAS=usb:v6017p0200d0100dc00dsc00dp00ic03isc00ip00in00\n");
+              "DEVTYPE=usb_interface\nDRIVER=usbhid\nPRODUCT=6017/200/100\n"
+              "TYPE=0/0/0\nINTERFACE=3/0/0\nMODALIAS=usb:v6017p0200d0100dc00dsc00dp00ic03isc00ip00in00\n");
     writeFile(interface / "bInterfaceNumber", "00\n");
     writeFile(interface / "bInterfaceClass", "03\n");
     writeFile(hid / "uevent",
-        "DRIVER=hid-generic\nHID_ID=0003:00006017:00000200\nHID_NAME=" + spec.manufacturer + " "
-            + spec.product + "\nHID_PHYS=usb-dummy_hcd." + std::to_string(k) + "-1/input0\n"
-            + "HID_UNIQ=" + spec.serial + "\nMODALIAS=hid:b0003g0001v00006017p00000200\n");
+              "DRIVER=hid-generic\nHID_ID=0003:00006017:00000200\nHID_NAME=" + spec.manufacturer + " "
+                  + spec.product + "\nHID_PHYS=usb-dummy_hcd." + std::to_string(k) + "-1/input0\n"
+                  + "HID_UNIQ=" + spec.serial + "\nMODALIAS=hid:b0003g0001v00006017p00000200\n");
     writeFile(hid / "report_descriptor",
-        std::string(reinterpret_cast<const char*>(kReportDescriptor), sizeof kReportDescriptor));
+              std::string(reinterpret_cast<const char*>(kReportDescriptor), sizeof kReportDescriptor));
     const std::string number = std::to_string(major) + ":" + std::to_string(k);
     writeFile(raw / "uevent",
-        "MAJOR=" + std::to_string(major) + "\nMINOR=" + std::to_string(k) + "\nDEVNAME=hidraw"
-            + std::to_string(k) + "\n");
+              "MAJOR=" + std::to_string(major) + "\nMINOR=" + std::to_string(k) + "\nDEVNAME=hidraw"
+                  + std::to_string(k) + "\n");
     writeFile(raw / "dev", number + "\n");
 
     link("/sys/bus/usb", usb / "subsystem");
@@ -415,11 +405,11 @@ void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
     link("/sys/class/hidraw", raw / "subsystem");
     link(hid, raw / "device");
     const std::pair<fs::path, fs::path> links[] = {
-        { raw, "/sys/class/hidraw/hidraw" + std::to_string(k) },
-        { raw, "/sys/dev/char/" + number },
-        { usb, "/sys/bus/usb/devices/" + port },
-        { interface, "/sys/bus/usb/devices/" + port + ":1.0" },
-        { hid, std::string("/sys/bus/hid/devices/") + hidName },
+        {raw, "/sys/class/hidraw/hidraw" + std::to_string(k)},
+        {raw, "/sys/dev/char/" + number},
+        {usb, "/sys/bus/usb/devices/" + port},
+        {interface, "/sys/bus/usb/devices/" + port + ":1.0"},
+        {hid, std::string("/sys/bus/hid/devices/") + hidName},
     };
     for (const auto& [target, at] : links) {
         link(target, at);
@@ -456,7 +446,7 @@ void Machine::announce(const char* action, const Bridge& bridge)
         std::vector<char> message(NLMSG_HDRLEN + body.size());
         auto* header = reinterpret_cast<nlmsghdr*>(message.data());
         header->nlmsg_len = static_cast<std::uint32_t>(message.size());
-        header->nlmsg_type = NLMSG_MIN_TYPE; // lower types are control messages the kernel does not pass on
+        header->nlmsg_type = NLMSG_MIN_TYPE;  // lower types are control messages the kernel does not pass on
         header->nlmsg_flags = NLM_F_REQUEST;
         std::memcpy(message.data() + NLMSG_HDRLEN, body.data(), body.size());
         sendNetlink(message.data(), message.size(), 0);
@@ -478,7 +468,7 @@ void Machine::announce(const char* action, const Bridge& bridge)
 void Machine::stop(Bridge& bridge)
 {
     if (bridge.control >= 0)
-        close(bridge.control); // the node unmounts and ends
+        close(bridge.control);  // the node unmounts and ends
     bridge.control = -1;
     if (bridge.server > 0) {
         for (int i = 0; i < 200 && waitpid(bridge.server, nullptr, WNOHANG) == 0; ++i)
@@ -503,8 +493,8 @@ int runAsUser(const std::string& filter, std::string& output)
     fs::copy_file("/proc/self/exe", program, fs::copy_options::overwrite_existing);
     fs::copy_file(KRL_HIDRAW_SHIM, shim, fs::copy_options::overwrite_existing);
     fs::permissions(dir,
-        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
-            | fs::perms::others_exec);
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                        | fs::perms::others_read | fs::perms::others_exec);
 
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
@@ -523,8 +513,7 @@ int runAsUser(const std::string& filter, std::string& output)
         setenv("HOME", dir.c_str(), 1);
         setenv("LD_PRELOAD", shim.c_str(), 1);
         execl("/usr/bin/setpriv", "setpriv", reuid.c_str(), regid.c_str(), "--clear-groups",
-            "--inh-caps=-all", program.c_str(), filterArg.c_str(),
-            static_cast<char*>(nullptr));
+              "--inh-caps=-all", program.c_str(), filterArg.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
@@ -537,4 +526,4 @@ int runAsUser(const std::string& filter, std::string& output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-} // namespace hidraw_sim
+}  // namespace hidraw_sim

@@ -43,7 +43,7 @@ struct BridgeSpec {
     std::string manufacturer = "Halvern";
     std::string product = "KRL7741 USB-I2C Bridge";
     std::string serial = "KRL-0001";
-    unsigned mode = 0600; // of the device node
+    unsigned mode = 0600;  // of the device node
 };
 
 class Machine {
@@ -87,7 +87,7 @@ private:
 
     Notices notices_;
     unsigned long long seqnum_ = 1000;
-    std::vector<Bridge> bridges_; // plugged ones, and unplugged ones still serving old handles
+    std::vector<Bridge> bridges_;  // plugged ones, and unplugged ones still serving old handles
 };
 
 // Runs this test program as an unprivileged user (nobody) inside the same
@@ -100,4 +100,4 @@ bool runningAsUser();
 // Registers the tests such a program runs (panel_test.cpp).
 void registerAsUserTests();
 
-} // namespace hidraw_sim
+}  // namespace hidraw_sim

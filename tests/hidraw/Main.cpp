@@ -3,14 +3,14 @@
 
 #include "Application.h"
 #include "Machine.h"
+#include "Offscreen.h"
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
     hidraw_sim::enterPrivateMachine(argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    testing_support::useOffscreenPlatform();
     ::testing::InitGoogleTest(&argc, argv);
     if (hidraw_sim::runningAsUser())
         hidraw_sim::registerAsUserTests();

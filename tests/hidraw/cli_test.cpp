@@ -33,8 +33,8 @@ Result krl7741(bridge::HIDapi& host, const char* line)
 {
     Result r;
     QTextStream out(&r.out), err(&r.err);
-    r.status = cli::run(
-        QStringLiteral("krl7741 %1").arg(QLatin1String(line)).split(QLatin1Char(' ')), host, out, err);
+    r.status = cli::run(QStringLiteral("krl7741 %1").arg(QLatin1String(line)).split(QLatin1Char(' ')), host,
+                        out, err);
     return r;
 }
 
@@ -44,7 +44,7 @@ QString listed(int minor, const char* serial, bool used)
         .arg(used ? "* " : "  ", QString::fromStdString(Machine::devnode(minor)), QLatin1String(serial));
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(HidrawCli, ListShowsEveryBridgeAndTheOneThatWouldBeUsed)
 {
@@ -59,7 +59,7 @@ TEST_F(HidrawCli, ListShowsEveryBridgeAndTheOneThatWouldBeUsed)
     const int a = machine.plug(first);
     r = krl7741(host, "list");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.lines(), QStringList({ listed(a, "KRL-0001", true) }));
+    EXPECT_EQ(r.lines(), QStringList({listed(a, "KRL-0001", true)}));
 
     const int b = machine.plug(second);
     r = krl7741(host, "--serial KRL-0002 list");
@@ -77,7 +77,7 @@ TEST_F(HidrawCli, SetReachesTheBridgeAsThePanelSendsIt)
     const int minor = machine.plug();
     const Result r = krl7741(host, "set peak=24 pwm1=17 pwm2=0 pwm3=30");
     EXPECT_EQ(r.status, cli::kExitAcknowledged) << r.err.toStdString();
-    EXPECT_EQ(machine.written(minor), (std::vector<std::string> { "703838", "705151", "706060", "709E9E" }));
+    EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"703838", "705151", "706060", "709E9E"}));
     EXPECT_EQ(r.lines().first(), "ILED PEAK = $38: sent 70 38 38, reply 01 38 38, acknowledged");
     EXPECT_TRUE(QTest::qWaitFor([&] { return machine.opens(minor) == 0; }, 5000)) << "closed at the end";
 }

@@ -70,7 +70,7 @@ TEST_F(HidrawNode, ReportsAreReadOneAtATimeByEveryOpenFile)
     ASSERT_EQ(read(a, buffer.data(), 2), 2);  // cut to the buffer, no report id in front
     EXPECT_EQ(buffer[0], 0x01);
     EXPECT_EQ(buffer[1], 0x41);
-    EXPECT_FALSE(events(a, 0) & POLLIN);  // the rest of the report is gone
+    EXPECT_FALSE(events(a, 0) & POLLIN);                  // the rest of the report is gone
     ASSERT_EQ(read(b, buffer.data(), buffer.size()), 3);  // the other file got it too
     EXPECT_EQ(buffer[2], 0x41);
     close(a);

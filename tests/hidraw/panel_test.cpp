@@ -32,14 +32,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kNoticeWaitMs = 5000; // how long a notice may take to reach the window
+constexpr int kNoticeWaitMs = 5000;  // how long a notice may take to reach the window
 
 // A machine, the real host, and the panel's window on it.
 struct Bench {
-    explicit Bench(Notices notices = Notices::Kernel)
-        : machine(notices)
-    {
-    }
+    explicit Bench(Notices notices = Notices::Kernel) : machine(notices) {}
 
     void openPanel()
     {
@@ -47,9 +44,13 @@ struct Bench {
         form->show();
     }
 
-    template <typename T> T& find(const char* name) { return testing_support::control<T>(*form, name); }
+    template <typename T>
+    T& find(const char* name)
+    {
+        return testing_support::control<T>(*form, name);
+    }
     toolkit::StatusBar& bar(const char* name) { return find<toolkit::StatusBar>(name); }
-    QString panel(const char* name, int index) { return bar(name).Text(index); }
+    QString panel(const char* name, int index) { return bar(name).text(index); }
     QString portw() { return find<QTextEdit>("PORTW").toPlainText(); }
 
     // Lets the event loop run until the panel shows `text` (a notice has been handled).
@@ -94,7 +95,7 @@ protected:
     void SetUp() override { HIDRAW_REQUIRE_MACHINE(); }
 };
 
-} // namespace
+}  // namespace
 
 TEST_P(HidrawNotices, PluggingAndUnpluggingShowInTheStatusBars)
 {
@@ -116,11 +117,13 @@ TEST_P(HidrawNotices, PluggingAndUnpluggingShowInTheStatusBars)
     ASSERT_TRUE(b.shows("StatusBar2", 0, "USB = Disconnected "));
     EXPECT_EQ(b.panel("StatusBar2", 1), "VID=$0000");
     EXPECT_EQ(b.panel("StatusBar2", 2), "PID=$0000");
-    EXPECT_TRUE(b.opensBecome(minor, 0)); // the handle was let go
+    EXPECT_TRUE(b.opensBecome(minor, 0));  // the handle was let go
 }
 
 INSTANTIATE_TEST_SUITE_P(, HidrawNotices, ::testing::Values(Notices::Kernel, Notices::Udev),
-    [](const auto& info) { return std::string(info.param == Notices::Kernel ? "Kernel" : "Udev"); });
+                         [](const auto& info) {
+                             return std::string(info.param == Notices::Kernel ? "Kernel" : "Udev");
+                         });
 
 TEST_F(Hidraw, KeysOnATrackBarSendTheExactBytes)
 {
@@ -137,7 +140,7 @@ TEST_F(Hidraw, KeysOnATrackBarSendTheExactBytes)
     EXPECT_EQ(b.panel("StatusBar2", 3), "$01- $41- $41");
     EXPECT_EQ(b.portw(), "");
     EXPECT_EQ(b.machine.written(minor),
-        (std::vector<std::string> { "704141", "704141", "704242", "704242", "704141", "704141" }));
+              (std::vector<std::string>{"704141", "704141", "704242", "704242", "704141", "704141"}));
 }
 
 TEST_F(Hidraw, TheOtherAddressIsNotAcknowledged)
@@ -153,7 +156,7 @@ TEST_F(Hidraw, TheOtherAddressIsNotAcknowledged)
     EXPECT_EQ(b.panel("StatusBar1", 0), "NACK =1");
     b.click("ILEDslider");
     EXPECT_EQ(b.panel("StatusBar1", 0), "NACK =3");
-    EXPECT_EQ(b.machine.written(minor), (std::vector<std::string> { "722121", "722222", "722222" }));
+    EXPECT_EQ(b.machine.written(minor), (std::vector<std::string>{"722121", "722222", "722222"}));
 }
 
 TEST_F(Hidraw, ASilentBridgeIsWaitedForWithinTheBound)
@@ -169,8 +172,8 @@ TEST_F(Hidraw, ASilentBridgeIsWaitedForWithinTheBound)
     EXPECT_GE(waited, bridge::kReplyTimeout);
     EXPECT_EQ(b.panel("StatusBar2", 3), "$00- $00- $00");
     EXPECT_EQ(b.portw(), "USB error : device not connected");
-    EXPECT_EQ(b.panel("StatusBar2", 0), "USB = OPEN "); // silent is not gone
-    EXPECT_EQ(b.machine.written(minor), (std::vector<std::string> { "706161" }));
+    EXPECT_EQ(b.panel("StatusBar2", 0), "USB = OPEN ");  // silent is not gone
+    EXPECT_EQ(b.machine.written(minor), (std::vector<std::string>{"706161"}));
 }
 
 TEST_F(Hidraw, LateRepliesAreNotTakenForTheNextAnswer)
@@ -178,10 +181,10 @@ TEST_F(Hidraw, LateRepliesAreNotTakenForTheNextAnswer)
     Bench b;
     const int minor = b.machine.plug();
     b.openPanel();
-    b.machine.tell(minor, "delay 450"); // well past the reply wait
+    b.machine.tell(minor, "delay 450");  // well past the reply wait
     b.press("LED3slider");
     EXPECT_EQ(b.panel("StatusBar2", 3), "$00- $00- $00");
-    QTest::qWait(400); // the late reply comes in
+    QTest::qWait(400);  // the late reply comes in
     b.machine.tell(minor, "delay 0");
     b.press("LED3slider");
     EXPECT_EQ(b.panel("StatusBar2", 3), "$01- $82- $82");
@@ -197,7 +200,7 @@ TEST_F(Hidraw, UnpluggedDuringARampThePanelLetsGoAndSaysSo)
 
     b.machine.unplug(minor);
     ASSERT_TRUE(b.shows("StatusBar2", 0, "USB = Disconnected "));
-    QTest::qWait(200); // the ramp goes on stepping, into nothing
+    QTest::qWait(200);  // the ramp goes on stepping, into nothing
     EXPECT_EQ(b.panel("StatusBar2", 0), "USB = Disconnected ");
     EXPECT_EQ(b.panel("StatusBar2", 3), "$00- $00- $00");
     EXPECT_EQ(b.portw(), "USB error : device not connected");
@@ -223,18 +226,18 @@ TEST_P(HidrawNotices, AFastReplugAtTheSamePathCostsOneCommandAtMost)
     second.serial = "KRL-0002";
     b.machine.unplug(minor);
     b.machine.plug(second, minor);
-    QTest::qWait(100); // both notices are read in one go
+    QTest::qWait(100);  // both notices are read in one go
     EXPECT_EQ(b.panel("StatusBar2", 0), "USB = OPEN ");
 
-    b.press("LED1slider"); // finds the old handle dead
+    b.press("LED1slider");  // finds the old handle dead
     EXPECT_EQ(b.portw(), "USB error : device not connected");
     EXPECT_EQ(b.panel("StatusBar2", 0), "USB = OPEN ");
     EXPECT_EQ(b.panel("StatusBar2", 3), "HID =KRL-0002");
     b.press("LED1slider");
     EXPECT_EQ(b.panel("StatusBar2", 3), "$01- $43- $43");
     EXPECT_EQ(b.panel("StatusBar2", 0), "USB = OPEN ");
-    EXPECT_EQ(b.machine.written(minor), (std::vector<std::string> { "704343" }));
-    EXPECT_TRUE(b.opensBecome(minor, 1)); // the old node's handle was let go
+    EXPECT_EQ(b.machine.written(minor), (std::vector<std::string>{"704343"}));
+    EXPECT_TRUE(b.opensBecome(minor, 1));  // the old node's handle was let go
 }
 
 TEST_F(Hidraw, AFailedWriteIsAnsweredByNothing)
@@ -242,8 +245,8 @@ TEST_F(Hidraw, AFailedWriteIsAnsweredByNothing)
     Bench b;
     const int minor = b.machine.plug();
     b.openPanel();
-    b.machine.tell(minor, "writefail 32"); // EPIPE: the transfer stalled
-    b.machine.tell(minor, "send 30 014141"); // a report that comes in meanwhile
+    b.machine.tell(minor, "writefail 32");    // EPIPE: the transfer stalled
+    b.machine.tell(minor, "send 30 014141");  // a report that comes in meanwhile
     b.press("LED1slider");
     EXPECT_EQ(b.panel("StatusBar2", 3), "$00- $00- $00");
     EXPECT_EQ(b.portw(), "USB error : device not connected");
@@ -252,8 +255,8 @@ TEST_F(Hidraw, AFailedWriteIsAnsweredByNothing)
 }
 
 namespace {
-void ignoreSignal(int) { }
-} // namespace
+void ignoreSignal(int) {}
+}  // namespace
 
 TEST_F(Hidraw, ASignalDuringTheWaitDoesNotEndIt)
 {
@@ -262,9 +265,9 @@ TEST_F(Hidraw, ASignalDuringTheWaitDoesNotEndIt)
     b.openPanel();
     b.machine.tell(minor, "delay 120");
 
-    struct sigaction action { };
-    action.sa_handler = ignoreSignal; // no SA_RESTART: poll() returns EINTR
-    struct sigaction previous { };
+    struct sigaction action {};
+    action.sa_handler = ignoreSignal;  // no SA_RESTART: poll() returns EINTR
+    struct sigaction previous {};
     sigaction(SIGUSR1, &action, &previous);
     const pthread_t panelThread = pthread_self();
     std::thread signaller([panelThread] {
@@ -291,7 +294,7 @@ TEST_F(Hidraw, OfTwoBridgesOneIsUsedAndTheOtherTakesOver)
     b.openPanel();
     EXPECT_EQ(b.panel("StatusBar2", 3), "HID =KRL-A");
     b.press("LED1slider");
-    EXPECT_EQ(b.machine.written(a), (std::vector<std::string> { "704141" }));
+    EXPECT_EQ(b.machine.written(a), (std::vector<std::string>{"704141"}));
     EXPECT_TRUE(b.machine.written(c).empty());
     EXPECT_EQ(b.machine.opens(c), 0);
 
@@ -299,7 +302,7 @@ TEST_F(Hidraw, OfTwoBridgesOneIsUsedAndTheOtherTakesOver)
     ASSERT_TRUE(b.shows("StatusBar2", 3, "HID =KRL-B"));
     EXPECT_EQ(b.panel("StatusBar2", 0), "USB = OPEN ");
     b.press("LED1slider");
-    EXPECT_EQ(b.machine.written(c), (std::vector<std::string> { "704242" }));
+    EXPECT_EQ(b.machine.written(c), (std::vector<std::string>{"704242"}));
 }
 
 namespace {
@@ -311,10 +314,10 @@ class AsUser : public ::testing::Test {
         bridge::HidapiHost host;
         app::TForm1 form(host);
         auto& bar2 = testing_support::control<toolkit::StatusBar>(form, "StatusBar2");
-        EXPECT_EQ(bar2.Text(0), "USB = Disconnected ");
-        EXPECT_EQ(bar2.Text(1), "VID=$0000");
-        EXPECT_EQ(bar2.Text(2), "PID=$0000");
-        const QString tip = bar2.Panel(0).toolTip();
+        EXPECT_EQ(bar2.text(0), "USB = Disconnected ");
+        EXPECT_EQ(bar2.text(1), "VID=$0000");
+        EXPECT_EQ(bar2.text(2), "PID=$0000");
+        const QString tip = bar2.panel(0).toolTip();
         EXPECT_TRUE(tip.contains("70-krl7741-bridge.rules")) << tip.toStdString();
         EXPECT_TRUE(tip.contains("Permission denied")) << tip.toStdString();
 
@@ -338,7 +341,7 @@ void hidraw_sim::registerAsUserTests()
 TEST_F(Hidraw, ANodeThisUserMayNotOpenIsExplained)
 {
     Machine machine(Notices::Kernel);
-    const int minor = machine.plug(); // root's, mode 0600: no udev rule gave it to the user
+    const int minor = machine.plug();  // root's, mode 0600: no udev rule gave it to the user
     std::string output;
     const int status = hidraw_sim::runAsUser("HidrawAsUser.*", output);
     EXPECT_EQ(status, 0) << output;

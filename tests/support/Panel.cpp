@@ -1,5 +1,6 @@
 #include "Panel.h"
 
+#include "Commands.h"
 #include "StatusBar.h"
 
 #include <QSlider>
@@ -33,7 +34,7 @@ std::string hex(const virtualboard::Report& report)
     for (const auto byte : report) {
         if (!text.empty())
             text += ' ';
-        text += QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper().toStdString();
+        text += driver::hexByte(byte).toStdString();
     }
     return text;
 }
@@ -65,8 +66,8 @@ void dragTo(QWidget& trackBar, int value)
     const QRect groove = style->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, &slider);
     const QRect handle = style->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, &slider);
     const int span = groove.width() - handle.width();
-    const int left = groove.x()
-        + QStyle::sliderPositionFromValue(slider.minimum(), slider.maximum(), value, span);
+    const int left
+        = groove.x() + QStyle::sliderPositionFromValue(slider.minimum(), slider.maximum(), value, span);
     const QPoint from = handle.center();
     const QPoint to(left + handle.width() / 2, from.y());
     QTest::mousePress(&slider, Qt::LeftButton, {}, from);
@@ -88,9 +89,6 @@ Panel::Panel(bool plugged, app::Environment environment)
 
 Panel::~Panel() = default;
 
-QString Panel::panel(const char* bar, int index)
-{
-    return find<toolkit::StatusBar>(bar).Text(index);
-}
+QString Panel::panel(const char* bar, int index) { return find<toolkit::StatusBar>(bar).text(index); }
 
 }  // namespace testing_support

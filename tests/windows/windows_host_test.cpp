@@ -22,10 +22,9 @@ extern "C" {
 
 // The Qt side of the notices (DeviceNotice_win.cpp) needs a Qt built for
 // Windows; here it is only parsed, and the host's watch() stands unused.
-std::shared_ptr<void> bridge::watchDeviceNotices(std::function<void()>, std::string* whyNot)
+bridge::WatchResult bridge::watchDeviceNotices(std::function<void()>)
 {
-    *whyNot = "not in this program";
-    return nullptr;
+    return {nullptr, "not in this program"};
 }
 
 namespace {
@@ -215,7 +214,8 @@ TEST(HidapiHost, SaysWhetherHidapiStartedListsAndFailsToOpenAPathThatIsNotThere)
             << host.unavailable();
     for (const auto& i : host.interfaces())
         EXPECT_FALSE(i.path.empty());
-    const auto opened = host.open(R"(\\?\hid#vid_6017&pid_0200#nothing#{4d1e55b2-f16f-11cf-88cb-001111000030})");
+    const auto opened
+        = host.open(R"(\\?\hid#vid_6017&pid_0200#nothing#{4d1e55b2-f16f-11cf-88cb-001111000030})");
     EXPECT_FALSE(opened.device);
     EXPECT_NE(opened.error.find(": (0x"), std::string::npos) << opened.error;
     EXPECT_FALSE(opened.permissionDenied);
@@ -225,9 +225,9 @@ TEST(BridgeLink, WithTheRealHostAndNoBridgeStaysDisconnected)
 {
     bridge::HidapiHost host;
     bridge::BridgeLink link(host);
-    const auto scan = link.ScanForBridge();
+    const auto scan = link.scan();
     EXPECT_EQ(scan.state, bridge::ScanResult::State::Disconnected);
-    EXPECT_FALSE(link.BridgeConnected());
+    EXPECT_FALSE(link.connected());
     const auto reply = link.transact(0x70, 0x45, 0x45);
     EXPECT_EQ(reply.outcome(), bridge::Outcome::NoAnswer);
 }

@@ -1,5 +1,6 @@
 #include "BoardWindow.h"
 
+#include "Commands.h"
 #include "Trace.h"
 
 #include <QAbstractButton>
@@ -21,7 +22,6 @@
 namespace virtualboard {
 namespace {
 
-constexpr int kRegisterFull = 31;  // the largest 5-bit register value
 constexpr int kLampDiameter = 40;
 constexpr QSize kWindowSize{480, 420};
 
@@ -41,7 +41,7 @@ QString registerText(const QString& name, int value)
     return QStringLiteral("%1: %2 (0x%3)")
         .arg(name)
         .arg(value)
-        .arg(QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper());
+        .arg(driver::hexByte(static_cast<std::uint8_t>(value)));
 }
 
 template <typename W>
@@ -64,7 +64,7 @@ Lamp::Lamp(QColor colour, QWidget* parent) : QWidget(parent), colour_(colour)
 double Lamp::brightnessFor(int pwm, int peakCurrent)
 {
     const auto fraction = [](int value) {
-        return static_cast<double>(std::clamp(value, 0, kRegisterFull)) / kRegisterFull;
+        return static_cast<double>(std::clamp(value, 0, driver::kValueMax)) / driver::kValueMax;
     };
     return fraction(pwm) * fraction(peakCurrent);
 }
@@ -75,8 +75,7 @@ void Lamp::setLevels(int pwm, int peakCurrent)
     if (b == brightness_)
         return;
     brightness_ = b;
-    setToolTip(b > 0.0 ? QStringLiteral("%1% of full light").arg(qRound(b * 100))
-                       : QStringLiteral("off"));
+    setToolTip(b > 0.0 ? QStringLiteral("%1% of full light").arg(qRound(b * 100)) : QStringLiteral("off"));
     update();
 }
 
@@ -164,7 +163,7 @@ void BoardWindow::buildLayout()
     auto reg = [&](const char* name, int row, int column) {
         auto* label = named(new QLabel(registers), name);
         label->setMinimumWidth(label->fontMetrics().horizontalAdvance(
-            registerText(QStringLiteral("Peak current"), kRegisterFull)));
+            registerText(QStringLiteral("Peak current"), driver::kValueMax)));
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         registerGrid->addWidget(label, row, column);
         return label;
@@ -213,8 +212,8 @@ void BoardWindow::buildLayout()
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     fixed.setPointSizeF(font().pointSizeF());
     trace_->setFont(fixed);
-    trace_->setToolTip(QStringLiteral("Output report -> reply, newest last; the last %1 are kept.")
-                           .arg(kTraceLines));
+    trace_->setToolTip(
+        QStringLiteral("Output report -> reply, newest last; the last %1 are kept.").arg(kTraceLines));
     auto* countRow = new QHBoxLayout;
     ackCount_ = named(new QLabel(traceBox), "AckCount");
     nackCount_ = named(new QLabel(traceBox), "NackCount");
@@ -262,9 +261,8 @@ void BoardWindow::bindSwitches()
     connect(chipBT_, &QRadioButton::clicked, this, [this] { bridge_.setChipAddress(kAddressBT); });
     connect(chipC_, &QRadioButton::clicked, this, [this] { bridge_.setChipAddress(kAddressC); });
     connect(noChip_, &QRadioButton::clicked, this, [this] { bridge_.setChipAddress(std::nullopt); });
-    connect(silent_, &QCheckBox::clicked, this, [this](bool silent) {
-        bridge_.setReplyShape(silent ? ReplyShape::Silent : ReplyShape::Normal);
-    });
+    connect(silent_, &QCheckBox::clicked, this,
+            [this](bool silent) { bridge_.setReplyShape(silent ? ReplyShape::Silent : ReplyShape::Normal); });
     // The strings change on the board now; the panel sees them when it next
     // opens the bridge, that is at the next plug.
     connect(stringsReadable_, &QCheckBox::clicked, this, [this] {
@@ -302,10 +300,10 @@ void BoardWindow::showPlugged() { usbPlugged_->setChecked(bridge_.isPlugged(path
 void BoardWindow::showSettings()
 {
     const std::optional<std::uint8_t> address = bridge_.chipAddress();
-    QRadioButton* chip = !address                ? noChip_
-                         : *address == kAddressBT ? chipBT_
-                         : *address == kAddressC  ? chipC_
-                                                  : nullptr;
+    QRadioButton* chip = !address ? noChip_
+        : *address == kAddressBT  ? chipBT_
+        : *address == kAddressC   ? chipC_
+                                  : nullptr;
     if (chip) {
         chip->setChecked(true);
     } else {
@@ -322,9 +320,15 @@ void BoardWindow::showSettings()
 void BoardWindow::addTrace(const Report& output, const Report& reply, Verdict verdict)
 {
     switch (verdict) {
-    case Verdict::Acknowledged: ++acks_; break;
-    case Verdict::NotAcknowledged: ++nacks_; break;
-    case Verdict::NoAnswer: ++noAnswers_; break;
+    case Verdict::Acknowledged:
+        ++acks_;
+        break;
+    case Verdict::NotAcknowledged:
+        ++nacks_;
+        break;
+    case Verdict::NoAnswer:
+        ++noAnswers_;
+        break;
     }
     pendingTrace_.push_back(traceLine(output, reply, verdict));
     if (pendingTrace_.size() > kTraceLines)

@@ -11,7 +11,7 @@
 namespace bridge {
 namespace {
 
-class UdevWatch {
+class UdevWatch final : public DeviceWatch {
 public:
     UdevWatch(udev* context, udev_monitor* monitor, std::function<void()> onChange)
         : context_(context), monitor_(monitor), onChange_(std::move(onChange)),
@@ -19,7 +19,7 @@ public:
     {
         QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { drain(); });
     }
-    ~UdevWatch()
+    ~UdevWatch() override
     {
         udev_monitor_unref(monitor_);
         udev_unref(context_);
@@ -47,13 +47,9 @@ private:
 
 }  // namespace
 
-std::shared_ptr<void> watchDeviceNotices(std::function<void()> onChange, std::string* whyNot)
+WatchResult watchDeviceNotices(std::function<void()> onChange)
 {
-    auto fail = [whyNot](const char* reason) -> std::shared_ptr<void> {
-        if (whyNot)
-            *whyNot = reason;
-        return nullptr;
-    };
+    auto fail = [](const char* reason) { return WatchResult{nullptr, reason}; };
     udev* context = udev_new();
     if (!context)
         return fail("libudev is not available");
@@ -69,7 +65,7 @@ std::shared_ptr<void> watchDeviceNotices(std::function<void()> onChange, std::st
         udev_unref(context);
         return fail("cannot listen to device events");
     }
-    return std::make_shared<UdevWatch>(context, monitor, std::move(onChange));
+    return {std::make_unique<UdevWatch>(context, monitor, std::move(onChange)), {}};
 }
 
 }  // namespace bridge

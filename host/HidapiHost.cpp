@@ -64,9 +64,9 @@ public:
                                  static_cast<int>(timeout.count()));
             if (n >= 0 || errno != EINTR)
                 break;
-            timeout = std::max(std::chrono::milliseconds{0},
-                               std::chrono::ceil<std::chrono::milliseconds>(
-                                   deadline - std::chrono::steady_clock::now()));
+            timeout = std::max(
+                std::chrono::milliseconds{0},
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
         }
         if (n < 0) {
             gone_ = gone_ || meansGone({errno, hid_error(device_)});
@@ -78,14 +78,8 @@ public:
         return n + 1;
     }
 
-    std::optional<std::u16string> productString() override
-    {
-        return readString(hid_get_product_string);
-    }
-    std::optional<std::u16string> serialString() override
-    {
-        return readString(hid_get_serial_number_string);
-    }
+    std::optional<std::u16string> productString() override { return readString(hid_get_product_string); }
+    std::optional<std::u16string> serialString() override { return readString(hid_get_serial_number_string); }
     bool gone() const override { return gone_; }
 
 private:
@@ -151,9 +145,9 @@ OpenResult HidapiHost::open(const std::string& path)
     return result;
 }
 
-std::shared_ptr<void> HidapiHost::watch(std::function<void()> onChange, std::string* whyNot)
+WatchResult HidapiHost::watch(std::function<void()> onChange)
 {
-    return watchDeviceNotices(std::move(onChange), whyNot);
+    return watchDeviceNotices(std::move(onChange));
 }
 
 }  // namespace bridge

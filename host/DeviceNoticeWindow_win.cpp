@@ -19,11 +19,12 @@ std::string describe(const char* what, DWORD code)
 {
     std::string text = what;
     char buffer[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, buffer, sizeof buffer, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        code, 0, buffer, sizeof buffer, nullptr);
     std::string reason(buffer, length);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '
-                               || reason.back() == '.'))
+    while (
+        !reason.empty()
+        && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' || reason.back() == '.'))
         reason.pop_back();
     char number[16];
     std::snprintf(number, sizeof number, "0x%08lX", static_cast<unsigned long>(code));
@@ -37,8 +38,7 @@ std::string describe(const char* what, DWORD code)
 
 }  // namespace
 
-DeviceNoticeWindow::DeviceNoticeWindow(std::function<void()> onChange)
-    : onChange_(std::move(onChange))
+DeviceNoticeWindow::DeviceNoticeWindow(std::function<void()> onChange) : onChange_(std::move(onChange))
 {
     HidD_GetHidGuid(&hidClass_);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -52,8 +52,7 @@ DeviceNoticeWindow::DeviceNoticeWindow(std::function<void()> onChange)
         return;
     }
 
-    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
-                              this);
+    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
     if (!window_) {
         fail("the device notice window cannot be made");
         return;
@@ -102,8 +101,7 @@ bool DeviceNoticeWindow::isHidInterfaceChange(WPARAM event, LPARAM data) const
     return IsEqualGUID(device->dbcc_classguid, hidClass_);
 }
 
-LRESULT CALLBACK DeviceNoticeWindow::procedure(HWND window, UINT message, WPARAM wParam,
-                                               LPARAM lParam)
+LRESULT CALLBACK DeviceNoticeWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);

@@ -14,7 +14,7 @@ public:
 
     std::vector<HidInterface> interfaces() override;
     OpenResult open(const std::string& path) override;
-    std::shared_ptr<void> watch(std::function<void()> onChange, std::string* whyNot) override;
+    WatchResult watch(std::function<void()> onChange) override;
     std::string unavailable() const override { return initFailure_; }
 
 private:
@@ -23,9 +23,9 @@ private:
 
 // Platform device notices (DeviceNotice_linux.cpp, DeviceNotice_win.cpp):
 // calls `onChange` on the GUI thread whenever HID interfaces come or go, while
-// the returned object lives. Null, with the reason in `whyNot`, when the
-// platform cannot tell.
-std::shared_ptr<void> watchDeviceNotices(std::function<void()> onChange, std::string* whyNot);
+// the returned watch lives. No watch, and the reason, when the platform
+// cannot tell.
+WatchResult watchDeviceNotices(std::function<void()> onChange);
 
 // What a failed hidapi call says, by the platform's error code, never by the
 // words of its message (HidError_linux.cpp, HidError_win.cpp). `savedErrno`

@@ -12,12 +12,12 @@
 namespace bridge {
 namespace {
 
-class NoticeWatch {
+class NoticeWatch final : public DeviceWatch {
 public:
     explicit NoticeWatch(std::function<void()> onChange)
-        : onChange_(std::move(onChange)),
-          window_([this] {
-              QMetaObject::invokeMethod(&context_, [this] { onChange_(); }, Qt::QueuedConnection);
+        : onChange_(std::move(onChange)), window_([this] {
+              QMetaObject::invokeMethod(
+                  &context_, [this] { onChange_(); }, Qt::QueuedConnection);
           })
     {
     }
@@ -34,15 +34,12 @@ private:
 
 }  // namespace
 
-std::shared_ptr<void> watchDeviceNotices(std::function<void()> onChange, std::string* whyNot)
+WatchResult watchDeviceNotices(std::function<void()> onChange)
 {
-    auto watch = std::make_shared<NoticeWatch>(std::move(onChange));
-    if (!watch->window().ok()) {
-        if (whyNot)
-            *whyNot = watch->window().error();
-        return nullptr;
-    }
-    return watch;
+    auto watch = std::make_unique<NoticeWatch>(std::move(onChange));
+    if (!watch->window().ok())
+        return {nullptr, watch->window().error()};
+    return {std::move(watch), {}};
 }
 
 }  // namespace bridge
