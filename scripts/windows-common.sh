@@ -108,6 +108,8 @@ win_run() {
 # - DirectWrite is on by default, but its font engine is only compiled with
 #   Direct2D, which is not needed: both are off, so that the font database
 #   falls back to GDI consistently instead of failing to link.
+# - OpenGL is off, and so must be its run-time loader (dynamicgl), which the
+#   windows plugin's window code otherwise expects (seen failing to compile).
 win_qt() {
   [[ -f $win_prefix/lib/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake && -f $win_prefix/bin/Qt6Test.dll ]] && return 0
   win_packages qt6-base-dev qt6-base-dev-tools
@@ -118,7 +120,7 @@ win_qt() {
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_WITH_PCH=OFF \
     -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_xml=OFF -DFEATURE_dbus=OFF \
-    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_opengl=OFF \
+    -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_opengl=OFF -DFEATURE_dynamicgl=OFF \
     -DFEATURE_vulkan=OFF -DFEATURE_testlib=ON -DFEATURE_gui=ON -DFEATURE_widgets=ON \
     -DFEATURE_tabletevent=OFF -DFEATURE_direct2d=OFF \
     -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF -DFEATURE_jpeg=OFF \
