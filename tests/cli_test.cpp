@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 
 using testing_support::bridgeAt;
 using testing_support::commands;
@@ -405,6 +406,15 @@ std::vector<std::string> panelRamp(const char* seq, int ms)
     return reports(p.bridge);
 }
 
+// The reports of each register (the command byte's top three bits), in order.
+std::map<int, std::vector<std::string>> byChannel(const std::vector<std::string>& reports)
+{
+    std::map<int, std::vector<std::string>> channels;
+    for (const std::string& report : reports)
+        channels[std::stoi(report.substr(6, 2), nullptr, 16) >> 5].push_back(report);
+    return channels;
+}
+
 }  // namespace
 
 TEST(CliRamp, PlaysEachSequenceInThePanelsByteOrderAndReturnsWhenItEnds)
@@ -417,7 +427,15 @@ TEST(CliRamp, PlaysEachSequenceInThePanelsByteOrderAndReturnsWhenItEnds)
                                   QStringLiteral("10")});
         EXPECT_EQ(run.status, cli::kExitAcknowledged) << name;
         const std::vector<std::string> sent = reports(board.host);
-        EXPECT_EQ(sent, panelRamp(radio, 10)) << name;
+        const std::vector<std::string> panel = panelRamp(radio, 10);
+        // The same three zeros first, then each channel's steps in the same order;
+        // where two timers share an interval, which of them ticks first in a
+        // period is the platform's choice, so the channels may interleave otherwise.
+        ASSERT_GE(sent.size(), 3u) << name;
+        EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 3),
+                  std::vector<std::string>(panel.begin(), panel.begin() + 3))
+            << name;
+        EXPECT_EQ(byChannel(sent), byChannel(panel)) << name;
         EXPECT_EQ(run.lines().size(), static_cast<qsizetype>(sent.size())) << name;
         EXPECT_EQ(board.host.openHandles(), 0);
     }
