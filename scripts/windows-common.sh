@@ -12,7 +12,13 @@ win_prefix=$win_cache/mingw
 win_triple=x86_64-w64-mingw32
 win_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 win_toolchain=$win_repo/cmake/mingw-w64-x86_64.cmake
+# The builds kept in the cache remember their toolchain file's path: they use a
+# copy of it inside the cache, so that they outlive the checkout that started
+# them (a clone removed after a first, interrupted build broke the next one).
+win_cached_toolchain=$win_cache/mingw-w64-x86_64.cmake
 win_apt=(apt-get -o DPkg::Lock::Timeout=600)
+mkdir -p "$win_cache"
+cmp -s "$win_toolchain" "$win_cached_toolchain" 2>/dev/null || cp "$win_toolchain" "$win_cached_toolchain"
 
 if [[ $EUID -eq 0 ]]; then win_sudo=(); else win_sudo=(sudo); fi
 
@@ -62,7 +68,7 @@ win_hidapi() {
   src=$(win_source hidapi)
   rm -rf "$win_cache/build/hidapi"
   cmake -S "$src" -B "$win_cache/build/hidapi" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DCMAKE_TOOLCHAIN_FILE="$win_cached_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
     -DHIDAPI_BUILD_HIDTEST=OFF >/dev/null
   cmake --build "$win_cache/build/hidapi" >/dev/null
   cmake --install "$win_cache/build/hidapi" >/dev/null
@@ -75,7 +81,7 @@ win_gtest() {
   win_packages libgtest-dev
   rm -rf "$win_cache/build/googletest"
   cmake -S /usr/src/googletest -B "$win_cache/build/googletest" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DCMAKE_TOOLCHAIN_FILE="$win_cached_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
     -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON >/dev/null
   cmake --build "$win_cache/build/googletest" >/dev/null
   cmake --install "$win_cache/build/googletest" >/dev/null
@@ -116,7 +122,7 @@ win_qt() {
   local src build=$win_cache/build/qtbase
   src=$(win_source qt6-base)
   nice -n 19 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
+    -DCMAKE_TOOLCHAIN_FILE="$win_cached_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_WITH_PCH=OFF \
     -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_xml=OFF -DFEATURE_dbus=OFF \
