@@ -5,14 +5,15 @@
 #include "BoardWindow.h"
 #include "Cli.h"
 #include "Panel.h"
+#include "RampRun.h"
 #include "Trace.h"
 
 #include <QPlainTextEdit>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
-#include <map>
 
 using testing_support::bridgeAt;
 using testing_support::commands;
@@ -384,59 +385,23 @@ TEST(CliSerial, ChoosesAmongSeveralBridges)
 
 // ---------------------------------------------------------------- ramps
 
-namespace {
-
-// The panel, fresh, playing `seq` at `ms` per step until every ramp timer has stopped.
-std::vector<std::string> panelRamp(const char* seq, int ms)
+TEST(CliRamp, PlaysEachSequenceAsThePanelMayAndReturnsWhenItEnds)
 {
-    Panel p;
-    for (const char* bar : {"TSEQA", "TSEQB", "TSEQC"})
-        p.find<QSlider>(bar).setValue(ms);
-    QTest::mouseClick(&p.find<QRadioButton>(seq), Qt::LeftButton);
-    p.bridge.clearWritten();
-    QTest::mouseClick(&p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
-    const auto stopped = [&] {
-        for (const char* t : {"TimerSEQA", "TimerSEQB", "TimerSEQC"}) {
-            if (p.find<toolkit::Timer>(t).enabled())
-                return false;
-        }
-        return true;
-    };
-    EXPECT_TRUE(QTest::qWaitFor(stopped, 20000)) << seq;
-    return reports(p.bridge);
-}
-
-// The reports of each register (the command byte's top three bits), in order.
-std::map<int, std::vector<std::string>> byChannel(const std::vector<std::string>& reports)
-{
-    std::map<int, std::vector<std::string>> channels;
-    for (const std::string& report : reports)
-        channels[std::stoi(report.substr(6, 2), nullptr, 16) >> 5].push_back(report);
-    return channels;
-}
-
-}  // namespace
-
-TEST(CliRamp, PlaysEachSequenceInThePanelsByteOrderAndReturnsWhenItEnds)
-{
-    const std::pair<const char*, const char*> sequences[]
-        = {{"seq1", "SEQ1"}, {"seq2", "SEQ2"}, {"seq3", "SEQ3"}};
-    for (const auto& [name, radio] : sequences) {
+    // Real timers on a machine that may be busy: what every run guarantees,
+    // whichever of two timers sharing an interval ticks first (the exact
+    // interleaving is the ramps' own test, with ticks delivered by hand).
+    const std::pair<const char*, sequences::Sequence> cases[] = {{"seq1", sequences::Sequence::Seq1},
+                                                                 {"seq2", sequences::Sequence::Seq2},
+                                                                 {"seq3", sequences::Sequence::Seq3}};
+    for (const auto& [name, sequence] : cases) {
+        SCOPED_TRACE(name);
         Board board;
         const Result run = board({QStringLiteral("ramp"), QLatin1String(name), QStringLiteral("--interval"),
                                   QStringLiteral("10")});
-        EXPECT_EQ(run.status, cli::kExitAcknowledged) << name;
-        const std::vector<std::string> sent = reports(board.host);
-        const std::vector<std::string> panel = panelRamp(radio, 10);
-        // The same three zeros first, then each channel's steps in the same order;
-        // where two timers share an interval, which of them ticks first in a
-        // period is the platform's choice, so the channels may interleave otherwise.
-        ASSERT_GE(sent.size(), 3u) << name;
-        EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 3),
-                  std::vector<std::string>(panel.begin(), panel.begin() + 3))
-            << name;
-        EXPECT_EQ(byChannel(sent), byChannel(panel)) << name;
-        EXPECT_EQ(run.lines().size(), static_cast<qsizetype>(sent.size())) << name;
+        EXPECT_EQ(run.status, cli::kExitAcknowledged);
+        EXPECT_TRUE(testing_support::playedAsAnyRunMay(sequence, commands(board.host)));
+        EXPECT_TRUE(testing_support::noFirstRampStepEarly(board.host, std::chrono::milliseconds(10)));
+        EXPECT_EQ(run.lines().size(), static_cast<qsizetype>(board.host.written().size()));
         EXPECT_EQ(board.host.openHandles(), 0);
     }
 }
