@@ -32,13 +32,25 @@ echo "Depends: $(field Depends)"
 [[ $(field Architecture) == "$(dpkg --print-architecture)" ]] || fail "Architecture is $(field Architecture)"
 [[ $(basename "$deb") == "krl7741-panel_$(field Version)_$(field Architecture).deb" ]] ||
   fail "file name $(basename "$deb")"
-depends=$(field Depends | sed 's/, */\n/g' | awk '{print $1}')
-for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6 libhidapi-hidraw0 libudev1; do
-  grep -qxF "$lib" <<<"$depends" || fail "Depends lacks $lib"
-done
-for f in Maintainer Section Description; do
+for f in Maintainer Section Description Homepage; do
   [[ -n $(field $f) ]] || fail "no $f field"
 done
+
+# Every library a program links comes from a package that Depends names, by
+# whatever name this release gives it (libqt6core6 on Debian 12,
+# libqt6core6t64 on Debian 13).
+depends=$(field Depends | sed -E 's/ *[,|] */\n/g' | awk '{print $1}')
+# The package that holds the file at PATH ('' when none): the library folders
+# may be listed under /lib or /usr/lib, whichever the release has merged into.
+owner() {
+  local path alt found
+  path=$(realpath "$1")
+  for alt in "$1" "$path" "${path/#\/usr\/lib\//\/lib/}" "${path/#\/lib\//\/usr\/lib/}"; do
+    found=$(dpkg-query -S "$alt" 2>/dev/null) || continue
+    sed -n '1s/[:,].*//p' <<<"$found"
+    return 0
+  done
+}
 
 # Contents: root-owned, nothing outside /usr and /lib, exactly the files an
 # install puts under /usr, manual pages and the changelog compressed.
@@ -78,6 +90,16 @@ done
 # command-line tool works from the unpacked package (no build tree behind it).
 for bin in "$root"/usr/bin/*; do
   ! ldd "$bin" | grep 'not found' || fail "$(basename "$bin") misses libraries"
+  linked=$(ldd "$bin")
+  for soname in $(objdump -p "$bin" | awk '$1 == "NEEDED" {print $2}'); do
+    path=$(awk -v l="$soname" '$1 == l && $2 == "=>" {print $3}' <<<"$linked")
+    package=$(owner "$path")
+    if [[ -z $package ]]; then
+      fail "$(basename "$bin") links $soname ($path), which no package holds"
+    elif ! grep -qxF "$package" <<<"$depends"; then
+      fail "$(basename "$bin") links $soname from $package, which Depends lacks"
+    fi
+  done
 done
 echo "\$ krl7741 --virtual set pwm1=3"
 "$root/usr/bin/krl7741" --virtual set pwm1=3 || fail "krl7741 --virtual set pwm1=3 exited with $?"
