@@ -77,8 +77,8 @@ public:
     ScanResult scan();
 
     // From now on only a bridge whose listed serial number is `serial` counts
-    // as the bridge; nullopt (the default) takes any.
-    void setSerialFilter(std::optional<std::u16string> serial) { serialFilter_ = std::move(serial); }
+    // as the bridge; until then (the default) any does.
+    void setSerialFilter(std::u16string serial) { serialFilter_.emplace(std::move(serial)); }
 
     // One transaction: writes 00 <address> <first> <second>, then reads the
     // reply. Never blocks longer than kReplyTimeout for the read. A failed

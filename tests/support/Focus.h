@@ -3,7 +3,7 @@
 // window: its window becomes the active one, then the control takes focus.
 // Key presses sent with QTest then reach it as they would on screen.
 
-#include <QApplication>
+#include <QTest>
 #include <QWidget>
 
 namespace testing_support {
@@ -12,7 +12,7 @@ inline void focusOn(QWidget& control)
 {
     QWidget* window = control.window();
     window->activateWindow();
-    QApplication::setActiveWindow(window);
+    (void)QTest::qWaitForWindowActive(window);
     control.setFocus();
 }
 
