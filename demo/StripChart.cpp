@@ -1,0 +1,174 @@
+#include "StripChart.h"
+
+#include <QPainter>
+#include <QPolygonF>
+
+#include <algorithm>
+
+namespace virtualboard {
+namespace {
+
+using Ms = std::chrono::duration<double, std::milli>;
+
+constexpr int kLevelMax = 31;  // the PWM registers' five bits, restated (see VirtualBridge.h)
+constexpr int kSecondsLabelled = 2;
+constexpr int kMarkSize = 6;
+constexpr QSize kPreferredSize{440, 150};
+
+const QColor kBackground(30, 30, 30);
+const QColor kGrid(70, 70, 70);
+const QColor kText(190, 190, 190);
+const QColor kNackMark(255, 200, 0);
+const QColor kNoAnswerMark(200, 200, 200);
+
+const char* const kLaneNames[] = {"LED1", "LED2", "LED3"};
+
+}  // namespace
+
+ChartSeries chartSeries(const History& history, std::chrono::steady_clock::time_point now,
+                        std::chrono::milliseconds span)
+{
+    const auto& all = history.exchanges();
+    const auto from = now - span;
+    // The record is in time order: the first exchange in view, and the levels before it.
+    const auto first
+        = std::partition_point(all.begin(), all.end(), [&](const Exchange& e) { return e.at <= from; });
+    const Levels before = first == all.begin() ? history.levelsBefore() : std::prev(first)->pwm;
+
+    ChartSeries series;
+    for (std::size_t c = 0; c < series.steps.size(); ++c)
+        series.steps[c].push_back({-Ms(span).count(), before[c]});
+    for (auto e = first; e != all.end() && e->at <= now; ++e) {
+        const double ms = Ms(e->at - now).count();
+        for (std::size_t c = 0; c < series.steps.size(); ++c) {
+            if (e->pwm[c] != series.steps[c].back().level)
+                series.steps[c].push_back({ms, e->pwm[c]});
+        }
+        if (e->verdict != Verdict::Acknowledged)
+            series.marks.push_back({ms, e->verdict});
+    }
+    return series;
+}
+
+StripChart::StripChart(const VirtualBridge& bridge, std::array<QColor, 3> colours, QWidget* parent)
+    : QWidget(parent), bridge_(bridge), colours_(colours)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setToolTip(QStringLiteral("PWM LED1, LED2 and LED3 (0..31) over the last %1 s, newest on the right; "
+                              "marks under the time axis: a reply not acknowledged (triangle), "
+                              "no answer from the bridge (bar).")
+                   .arg(kSpan.count() / 1000));
+    frames_.setInterval(kFrame);
+    connect(&frames_, &QTimer::timeout, this, &StripChart::frame);
+}
+
+QSize StripChart::sizeHint() const { return kPreferredSize; }
+
+QSize StripChart::minimumSizeHint() const
+{
+    return {kPreferredSize.width() / 2, kPreferredSize.height() / 2};
+}
+
+void StripChart::showEvent(QShowEvent*)
+{
+    watch_ = connect(&bridge_, &VirtualBridge::exchanged, this, &StripChart::wake);
+    wake();
+}
+
+void StripChart::hideEvent(QHideEvent*)
+{
+    disconnect(watch_);
+    frames_.stop();
+}
+
+void StripChart::wake()
+{
+    if (!frames_.isActive()) {
+        frames_.start();
+        update();
+    }
+}
+
+// Scrolls one frame; once the newest exchange has left the view every line is
+// flat and nothing moves, so the timer rests until the next exchange.
+void StripChart::frame()
+{
+    update();
+    const auto& all = bridge_.history().exchanges();
+    if (all.empty() || all.back().at + kSpan < bridge_.now())
+        frames_.stop();
+}
+
+void StripChart::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), kBackground);
+    const QFontMetrics metrics = fontMetrics();
+    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("LED3")) + 8;
+    const QRect plot = rect().adjusted(labelWidth, 4, -8, -(metrics.height() + kMarkSize + 6));
+    if (plot.width() < 2 || plot.height() < 6)
+        return;
+    const double span = Ms(kSpan).count();
+    auto x = [&](double ms) { return plot.right() + ms / span * plot.width(); };
+
+    // Seconds: a faint line each, a label every kSecondsLabelled.
+    const auto seconds = static_cast<int>(kSpan.count() / 1000);
+    const int labelY = plot.bottom() + kMarkSize + 4 + metrics.ascent();
+    for (int s = 0; s <= seconds; ++s) {
+        const int at = qRound(x(-1000.0 * s));
+        painter.setPen(kGrid);
+        painter.drawLine(at, plot.top(), at, plot.bottom());
+        if (s % kSecondsLabelled == 0) {
+            const QString label = s == 0 ? QStringLiteral("now") : QStringLiteral("-%1 s").arg(s);
+            const int w = metrics.horizontalAdvance(label);
+            painter.setPen(kText);
+            painter.drawText(std::clamp(at - w / 2, plot.left(), plot.right() - w), labelY, label);
+        }
+    }
+
+    const ChartSeries series = chartSeries(bridge_.history(), bridge_.now(), kSpan);
+    const double laneHeight = plot.height() / 3.0;
+    for (std::size_t c = 0; c < series.steps.size(); ++c) {
+        const double top = plot.top() + c * laneHeight;
+        const double bottom = top + laneHeight - 3;
+        auto y = [&](int level) { return bottom - (laneHeight - 6) * level / kLevelMax; };
+        painter.setPen(kGrid);
+        painter.drawLine(QPointF(plot.left(), bottom + 1.5), QPointF(plot.right(), bottom + 1.5));
+        painter.setPen(colours_[c]);
+        painter.drawText(QPointF(4, top + (laneHeight + metrics.ascent()) / 2),
+                         QString::fromLatin1(kLaneNames[c]));
+
+        const std::vector<Step>& steps = series.steps[c];
+        QPolygonF line;
+        line.reserve(static_cast<qsizetype>(2 * steps.size() + 1));
+        for (std::size_t k = 0; k < steps.size(); ++k) {
+            if (k > 0)
+                line << QPointF(x(steps[k].ms), y(steps[k - 1].level));
+            line << QPointF(x(steps[k].ms), y(steps[k].level));
+        }
+        line << QPointF(x(0), y(steps.back().level));
+        painter.setPen(QPen(colours_[c], 1.5));
+        painter.drawPolyline(line);
+    }
+
+    // The marks, just under the time axis.
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const double markTop = plot.bottom() + 3;
+    for (const Mark& mark : series.marks) {
+        const double at = x(mark.ms);
+        if (mark.verdict == Verdict::NotAcknowledged) {
+            painter.setBrush(kNackMark);
+            const QPointF triangle[] = {{at, markTop},
+                                        {at - kMarkSize / 2.0, markTop + kMarkSize},
+                                        {at + kMarkSize / 2.0, markTop + kMarkSize}};
+            painter.drawPolygon(triangle, 3);
+        } else {
+            painter.setBrush(kNoAnswerMark);
+            painter.drawRect(QRectF(at - 1, markTop, 2, kMarkSize));
+        }
+    }
+}
+
+}  // namespace virtualboard
