@@ -139,16 +139,37 @@ void StripChart::paintEvent(QPaintEvent*)
         painter.drawText(QPointF(4, top + (laneHeight + metrics.ascent()) / 2),
                          QString::fromLatin1(kLaneNames[c]));
 
+        // Steps closer together than a pixel share a column: one vertical
+        // stroke over the levels they touched, so a frame costs at most a few
+        // points per column however dense the traffic.
+        struct Column {
+            int x;
+            int entry, low, high, last;
+        };
         const std::vector<Step>& steps = series.steps[c];
+        std::vector<Column> columns;
+        for (std::size_t k = 1; k < steps.size(); ++k) {
+            const int at = qRound(x(steps[k].ms));
+            const int level = steps[k].level;
+            if (columns.empty() || columns.back().x != at) {
+                const int before = steps[k - 1].level;
+                columns.push_back({at, before, std::min(before, level), std::max(before, level), level});
+            } else {
+                Column& column = columns.back();
+                column.low = std::min(column.low, level);
+                column.high = std::max(column.high, level);
+                column.last = level;
+            }
+        }
         QPolygonF line;
-        line.reserve(static_cast<qsizetype>(2 * steps.size() + 1));
-        for (std::size_t k = 0; k < steps.size(); ++k) {
-            if (k > 0)
-                line << QPointF(x(steps[k].ms), y(steps[k - 1].level));
-            line << QPointF(x(steps[k].ms), y(steps[k].level));
+        line.reserve(static_cast<qsizetype>(4 * columns.size() + 2));
+        line << QPointF(plot.left(), y(steps.front().level));
+        for (const Column& column : columns) {
+            for (const int level : {column.entry, column.low, column.high, column.last})
+                line << QPointF(column.x, y(level));
         }
         line << QPointF(x(0), y(steps.back().level));
-        painter.setPen(QPen(colours_[c], 1.5));
+        painter.setPen(QPen(colours_[c], 1));
         painter.drawPolyline(line);
     }
 
