@@ -1,5 +1,7 @@
 #include "StripChart.h"
 
+#include "Commands.h"
+
 #include <QPainter>
 #include <QPolygonF>
 
@@ -10,7 +12,6 @@ namespace {
 
 using Ms = std::chrono::duration<double, std::milli>;
 
-constexpr int kLevelMax = 31;  // the PWM registers' five bits, restated (see VirtualBridge.h)
 constexpr int kSecondsLabelled = 2;
 constexpr int kMarkSize = 6;
 constexpr QSize kPreferredSize{440, 150};
@@ -132,7 +133,7 @@ void StripChart::paintEvent(QPaintEvent*)
     for (std::size_t c = 0; c < series.steps.size(); ++c) {
         const double top = plot.top() + c * laneHeight;
         const double bottom = top + laneHeight - 3;
-        auto y = [&](int level) { return bottom - (laneHeight - 6) * level / kLevelMax; };
+        auto y = [&](int level) { return bottom - (laneHeight - 6) * level / driver::kValueMax; };
         painter.setPen(kGrid);
         painter.drawLine(QPointF(plot.left(), bottom + 1.5), QPointF(plot.right(), bottom + 1.5));
         painter.setPen(colours_[c]);
