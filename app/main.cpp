@@ -7,6 +7,7 @@
 int main(int argc, char** argv)
 {
     app::Application application(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(KRL_DESKTOP_FILE));
     bridge::HidapiHost host;
     app::TForm1 Form1(host);
     Form1.show();

@@ -1,11 +1,14 @@
 // What one track-bar change costs on the virtual bridge: the handler, its
 // transaction and everything the window does about it. Sweeps "PWM LED2"
 // across its range N times and prints changes per second; once with the
-// panel alone, once with the demo's board window tracing every exchange.
-// Under callgrind only the sweeps are counted, so instructions per change is
-// the collected total over the changes printed:
-//   valgrind --tool=callgrind --collect-atstart=no build/bench/trackbar_changes 20000
-//   trackbar_changes [changes] [panel|demo]
+// panel alone, once with the demo's board window tracing every exchange and
+// charting the levels (demo), or tracing only, its chart hidden
+// (demo-nochart). With the board window it also prints what one frame of the
+// chart costs with the sweep's exchanges in view.
+// Under callgrind only the measured sweep is counted, not the warm-up, so
+// instructions per change is the collected total over the changes printed:
+//   valgrind --tool=callgrind --collect-atstart=no build/bench/trackbar_changes 1000 demo
+//   trackbar_changes [changes] [panel|demo|demo-nochart]
 
 #include "Application.h"
 #include "BoardWindow.h"
@@ -32,14 +35,17 @@ namespace {
 // Moves the bar one position at a time back and forth across its range, as a
 // program-set position notifies on every real move. With `batch` above 0,
 // work queued for the event loop (the board window's trace) is done after
-// every `batch` changes, as a drag's mouse moves leave room for it.
-double sweep(toolkit::TrackBar& bar, int changes, int batch)
+// every `batch` changes, as a drag's mouse moves leave room for it. Only a
+// `measured` sweep is collected under callgrind.
+double sweep(toolkit::TrackBar& bar, int changes, int batch, bool measured)
 {
     int value = bar.value();
     int direction = 1;
     QElapsedTimer clock;
     clock.start();
-    CALLGRIND_TOGGLE_COLLECT;
+    if (measured) {
+        CALLGRIND_TOGGLE_COLLECT;
+    }
     for (int i = 0; i < changes; ++i) {
         if (value + direction < bar.minimum() || value + direction > bar.maximum())
             direction = -direction;
@@ -50,7 +56,9 @@ double sweep(toolkit::TrackBar& bar, int changes, int batch)
     }
     if (batch > 0)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-    CALLGRIND_TOGGLE_COLLECT;
+    if (measured) {
+        CALLGRIND_TOGGLE_COLLECT;
+    }
     return changes / (static_cast<double>(clock.nsecsElapsed()) / 1e9);
 }
 
@@ -62,7 +70,9 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     app::Application application(argc, argv);
     const int changes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200000;
-    const bool demo = argc > 2 && std::strcmp(argv[2], "demo") == 0;
+    const char* mode = argc > 2 ? argv[2] : "panel";
+    const bool chart = std::strcmp(mode, "demo") == 0;
+    const bool demo = chart || std::strcmp(mode, "demo-nochart") == 0;
     const int batch = demo ? 10 : 0;
 
     virtualboard::VirtualBridge board;
@@ -72,6 +82,8 @@ int main(int argc, char** argv)
     std::unique_ptr<virtualboard::BoardWindow> window;
     if (demo) {
         window = std::make_unique<virtualboard::BoardWindow>(board);
+        if (!chart)
+            window->findChild<QWidget*>("ChartBox")->hide();
         window->show();
         (void)QTest::qWaitForWindowExposed(window.get());
     }
@@ -79,10 +91,25 @@ int main(int argc, char** argv)
     (void)QTest::qWaitForWindowExposed(&form);
     auto* bar = form.findChild<toolkit::TrackBar*>("LED2slider");
 
-    sweep(*bar, 1000, batch);  // warm up: fonts, caches
+    sweep(*bar, 1000, batch, false);  // warm up: fonts, caches
     QTest::qWait(50);
-    const double rate = sweep(*bar, changes, batch);
+    const double rate = sweep(*bar, changes, batch, true);
     std::printf("%s: %d changes of PWM LED2, %.0f changes per second\n",
-                demo ? "panel and board window (demo)" : "panel alone", changes, rate);
+                !demo       ? "panel alone"
+                    : chart ? "panel and board window (demo)"
+                            : "panel and board window, chart hidden (demo-nochart)",
+                changes, rate);
+    if (chart) {
+        // The chart's frames while the sweep's exchanges are in view.
+        auto* strip = window->findChild<QWidget*>("Chart");
+        constexpr int kFrames = 50;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < kFrames; ++i)
+            strip->repaint();
+        std::printf("chart: %zu exchanges recorded, %.2f ms per frame (%dx%d)\n",
+                    board.history().exchanges().size(), clock.nsecsElapsed() / 1e6 / kFrames, strip->width(),
+                    strip->height());
+    }
     return 0;
 }

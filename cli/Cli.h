@@ -34,10 +34,14 @@ inline constexpr int kIntervalMax = 200;
 enum class Command { List, Set, Send, Ramp };
 enum class Sequence { Seq1, Seq2, Seq3 };
 
-// One command byte to send, and how the output names it ("PWM LED1 = $51").
+// One command byte to send, and how the output names it.
 struct Byte {
     std::uint8_t value = 0;
-    QString description;
+    QString description;          // the panel's message line: "PWM LED1 = $51"
+    QString control;              // set, ramp: the control's name on the command line ("pwm1")
+    std::optional<int> position;  // set: the track bar's position
+    QString valueText;            // set: the panel's value label ("53.1%")
+    std::optional<int> level;     // ramp: the PWM level the step sets
 };
 
 // A command line, checked.
@@ -50,13 +54,17 @@ struct Invocation {
     std::optional<QString> serial;
     bool virtualBoard = false;
     bool trace = false;
+    bool json = false;  // one JSON object per line on standard output
 };
 
 struct Parsed {
     std::optional<Invocation> invocation;  // set when the command line is good
     QString error;                         // one line naming the bad argument
-    QString help;                          // set when help was asked for
+    QString help;                          // set when help or the version was asked for
 };
+
+// "krl7741 1.0.0"
+QString versionText();
 
 // Checks a whole command line (arguments[0] is the program).
 Parsed parse(const QStringList& arguments);

@@ -1,6 +1,7 @@
 #include "BoardWindow.h"
 
 #include "Commands.h"
+#include "StripChart.h"
 #include "Trace.h"
 
 #include <QAbstractButton>
@@ -23,9 +24,8 @@ namespace virtualboard {
 namespace {
 
 constexpr int kLampDiameter = 40;
-constexpr QSize kWindowSize{480, 420};
+constexpr QSize kWindowSize{480, 580};
 
-const QColor kLampColour(255, 176, 0);  // the evaluation board's amber LEDs
 const QColor kUnlitGlass(56, 56, 56);
 const QColor kUnlitOutline(128, 128, 128);
 
@@ -52,6 +52,8 @@ W* named(W* widget, const char* name)
 }
 
 }  // namespace
+
+const std::array<QColor, 3> kLedColours{QColor(255, 72, 72), QColor(64, 208, 96), QColor(80, 144, 255)};
 
 // ---------------------------------------------------------------- Lamp
 
@@ -148,7 +150,7 @@ void BoardWindow::buildLayout()
     const char* lampNames[] = {"LED1", "LED2", "LED3"};
     for (std::size_t i = 0; i < lamps_.size(); ++i) {
         auto* column = new QVBoxLayout;
-        lamps_[i] = named(new Lamp(kLampColour, leds), lampNames[i]);
+        lamps_[i] = named(new Lamp(kLedColours[i], leds), lampNames[i]);
         auto* caption = new QLabel(QString::fromLatin1(lampNames[i]), leds);
         caption->setAlignment(Qt::AlignHCenter);
         column->addWidget(lamps_[i], 1);
@@ -201,6 +203,15 @@ void BoardWindow::buildLayout()
     }
     switchGrid->setColumnStretch(0, 1);
 
+    // Chart
+    auto* chartBox
+        = named(new QGroupBox(
+                    QStringLiteral("PWM levels, the last %1 s").arg(StripChart::kSpan.count() / 1000), this),
+                "ChartBox");
+    auto* chartColumn = new QVBoxLayout(chartBox);
+    chart_ = named(new StripChart(bridge_, kLedColours, chartBox), "Chart");
+    chartColumn->addWidget(chart_);
+
     // Trace
     auto* traceBox = named(new QGroupBox(QStringLiteral("Trace"), this), "TraceBox");
     auto* traceColumn = new QVBoxLayout(traceBox);
@@ -225,15 +236,17 @@ void BoardWindow::buildLayout()
     traceColumn->addWidget(trace_, 1);
     traceColumn->addLayout(countRow);
 
-    // The lamps and the registers side by side, the switches below them, the
-    // trace at the bottom taking whatever height is left. The layout keeps
-    // the window from shrinking below what its texts need.
+    // The lamps and the registers side by side, the switches below them, then
+    // the chart and the trace sharing whatever height is left. The layout
+    // keeps the window from shrinking below what its texts need.
     auto* grid = new QGridLayout(this);
     grid->addWidget(leds, 0, 0);
     grid->addWidget(registers, 0, 1);
     grid->addWidget(switches, 1, 0, 1, 2);
-    grid->addWidget(traceBox, 2, 0, 1, 2);
+    grid->addWidget(chartBox, 2, 0, 1, 2);
+    grid->addWidget(traceBox, 3, 0, 1, 2);
     grid->setRowStretch(2, 1);
+    grid->setRowStretch(3, 1);
     grid->setColumnStretch(1, 1);
     resize(kWindowSize);
 }

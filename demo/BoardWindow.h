@@ -1,6 +1,7 @@
 #pragma once
 // The virtual evaluation board as a window: three lamps lit as the chip would
-// light its LEDs, the chip's registers, a trace of every report the bridge
+// light its LEDs, the chip's registers, a strip chart of the PWM levels over
+// the last seconds, a trace of every report the bridge
 // exchanged, and switches that break the board as the real world can (pull
 // the USB cable, swap or remove the chip, silence the bridge, make its strings
 // unreadable). It watches the virtual bridge only through its signals and acts
@@ -20,6 +21,11 @@ class QPlainTextEdit;
 class QRadioButton;
 
 namespace virtualboard {
+
+class StripChart;
+
+// The board's three LEDs: red, green and blue, LED1 to LED3.
+extern const std::array<QColor, 3> kLedColours;
 
 // One LED, drawn as a round lamp. Its brightness is the fraction of full
 // light the chip drives it at: the PWM duty (level / 31) times the peak
@@ -80,6 +86,7 @@ private:
     QLabel* regIStop_ = nullptr;
     QLabel* regGdStart_ = nullptr;
 
+    StripChart* chart_ = nullptr;
     QPlainTextEdit* trace_ = nullptr;
     QStringList pendingTrace_;  // lines not yet in the trace, oldest first
     bool flushQueued_ = false;

@@ -41,6 +41,7 @@ void placeBeside(QWidget& board, const QWidget& panel)
 int main(int argc, char** argv)
 {
     app::Application application(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(KRL_DESKTOP_FILE));
     virtualboard::VirtualBridge board;
     // The board window first, so its trace starts with the panel's first report.
     virtualboard::BoardWindow boardWindow(board);

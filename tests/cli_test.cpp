@@ -8,10 +8,14 @@
 #include "RampRun.h"
 #include "Trace.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPlainTextEdit>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 
@@ -264,7 +268,7 @@ TEST(CliUsage, HelpNamesEveryCommandAndOption)
     const Result run = board(args("--help"));
     EXPECT_EQ(run.status, 0);
     for (const char* word : {"list", "set NAME=POSITION", "send BYTE", "ramp seq1|seq2|seq3", "--device",
-                             "--serial", "--virtual", "--trace", "--interval"})
+                             "--serial", "--virtual", "--trace", "--interval", "--json", "t_ms", "--version"})
         EXPECT_TRUE(run.out.contains(QLatin1String(word))) << word;
     EXPECT_TRUE(board.host.written().empty());
 }
@@ -450,4 +454,134 @@ TEST(CliRamp, ABridgeLostMidRampStopsItWithTwo)
     EXPECT_EQ(board.host.written().size(), 20u);
     EXPECT_TRUE(run.lines().last().endsWith("no answer (bridge lost)"));
     EXPECT_EQ(board.host.openHandles(), 0);
+}
+
+namespace {
+
+// Each line of a --json run parsed back; its times checked (numbers, from 0,
+// never going back) and taken out, so the rest can be compared whole.
+struct JsonRun {
+    std::vector<QJsonObject> objects;
+    std::vector<double> times;
+};
+
+JsonRun parsed(const Result& run)
+{
+    JsonRun json;
+    for (const QString& line : run.lines()) {
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        EXPECT_TRUE(doc.isObject()) << line.toStdString();
+        QJsonObject object = doc.object();
+        EXPECT_TRUE(object.value(QStringLiteral("t_ms")).isDouble()) << line.toStdString();
+        json.times.push_back(object.take(QStringLiteral("t_ms")).toDouble(-1));
+        json.objects.push_back(object);
+    }
+    EXPECT_TRUE(json.times.empty() || json.times.front() >= 0.0);
+    EXPECT_TRUE(std::is_sorted(json.times.begin(), json.times.end()));
+    return json;
+}
+
+QJsonObject object(const char* text) { return QJsonDocument::fromJson(text).object(); }
+
+}  // namespace
+
+TEST(CliJson, EachTransactionIsOneObjectWithItsBytesAndVerdict)
+{
+    struct Case {
+        const char* arguments;
+        bool silent;
+        bool unplugAtFirst;
+        int status;
+        std::vector<const char*> lines;  // without t_ms
+    };
+    const Case cases[] = {
+        {"--json set pwm1=17 peak=0",
+         false,
+         false,
+         cli::kExitAcknowledged,
+         {R"({"control":"pwm1","position":17,"value":"53.125%","message":"PWM LED1 = $51",
+              "sent":[112,81,81],"received":[1,81,81],"verdict":"acknowledged"})",
+          R"({"control":"peak","position":0,"value":"0%","message":"ILED PEAK = $00",
+              "sent":[112,0,0],"received":[1,0,0],"verdict":"acknowledged"})"}},
+        {"--json send 0x45",
+         false,
+         false,
+         cli::kExitAcknowledged,
+         {R"({"message":"$45","sent":[112,69,69],"received":[1,69,69],"verdict":"acknowledged"})"}},
+        {"--json --device c set pwm2=4",
+         false,
+         false,
+         cli::kExitNotAcknowledged,
+         {R"({"control":"pwm2","position":4,"value":"12.5%","message":"PWM LED2 = $64",
+              "sent":[114,100,100],"received":[240,100,100],"verdict":"not acknowledged"})"}},
+        {"--json send 0x45",
+         true,
+         false,
+         cli::kExitNoAnswer,
+         {R"({"message":"$45","sent":[112,69,69],"received":[0,0,0],"verdict":"no answer"})"}},
+        {"--json send 0x45 0x46",
+         false,
+         true,
+         cli::kExitNoAnswer,
+         {R"({"message":"$45","sent":[112,69,69],"received":[0,0,0],"verdict":"bridge lost"})"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        Board board;
+        if (c.silent)
+            board.host.setReplyShape(virtualboard::ReplyShape::Silent);
+        if (c.unplugAtFirst)
+            QObject::connect(&board.host, &virtualboard::VirtualBridge::exchanged, &board.host,
+                             [&] { board.host.unplug(virtualboard::VirtualBridge::evaluationBoard().path); });
+        const Result run = board(args(c.arguments));
+        EXPECT_EQ(run.status, c.status);
+        std::vector<QJsonObject> expected;
+        for (const char* line : c.lines)
+            expected.push_back(object(line));
+        EXPECT_EQ(parsed(run).objects, expected) << run.out.toStdString();
+    }
+}
+
+TEST(CliJson, ARampGivesEachStepItsTime)
+{
+    Board board;
+    const Result run = board(args("--json ramp seq1 --interval 10"));
+    EXPECT_EQ(run.status, cli::kExitAcknowledged);
+    const JsonRun json = parsed(run);
+    ASSERT_EQ(json.objects.size(), 34u);
+    for (int i = 0; i < 34; ++i) {
+        // The three zeros, then LED1's 31 steps.
+        const int channel = i < 3 ? i : 0;
+        const int level = i < 3 ? 0 : i - 2;
+        const int byte = 0x40 + 0x20 * channel + level;
+        const QJsonObject& step = json.objects[static_cast<std::size_t>(i)];
+        EXPECT_EQ(step.value("control").toString(), QStringLiteral("pwm%1").arg(channel + 1)) << i;
+        EXPECT_EQ(step.value("level").toInt(-1), level) << i;
+        EXPECT_EQ(step.value("sent").toArray(), QJsonArray({0x70, byte, byte})) << i;
+        EXPECT_EQ(step.value("verdict").toString(), "acknowledged") << i;
+    }
+}
+
+TEST(CliJson, ListGivesOneObjectPerBridge)
+{
+    Board board;
+    const Result run = board(args("--json list"));
+    EXPECT_EQ(run.status, cli::kExitAcknowledged);
+    ASSERT_EQ(run.lines().size(), 1);
+    EXPECT_EQ(QJsonDocument::fromJson(run.lines()[0].toUtf8()).object(),
+              object(R"({"path":"virtual:evaluation-board","usb":"6017:0200",
+                         "product":"KRL7741 Evaluation Board","serial":"EVB-0001","used":true})"));
+}
+
+TEST(CliUsage, VersionIsTheProjectsAndSendsNothing)
+{
+    Board board;
+    for (const char* option : {"--version", "-v"}) {
+        const Result run = board(args(option));
+        EXPECT_EQ(run.status, cli::kExitAcknowledged);
+        EXPECT_EQ(run.out, "krl7741 " KRL_VERSION "\n");
+    }
+    EXPECT_TRUE(board.host.written().empty());
 }

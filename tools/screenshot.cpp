@@ -73,7 +73,10 @@ int main(int argc, char** argv)
     }
     QTest::mouseClick(form.findChild<QRadioButton*>("SEQ3"), Qt::LeftButton);
     QTest::mouseClick(form.findChild<QCheckBox*>("RUN_SEQ"), Qt::LeftButton);
-    QTest::qWait(900);
+    // Past both hand-overs (at 50 ms a step: LED3 done at 1.6 s, LED2's second
+    // ramp at 3.1 s), with LED1's last ramp under way: the chart shows the
+    // whole staircase.
+    QTest::qWait(3600);
 
     QScreen* screen = QGuiApplication::primaryScreen();
     auto grab

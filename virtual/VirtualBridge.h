@@ -6,6 +6,7 @@
 // made to answer badly, late or not at all.
 
 #include "HIDapi.h"
+#include "History.h"
 
 #include <QObject>
 
@@ -61,8 +62,6 @@ struct VirtualInterface {
     bool openDeniedPermission = false;
 };
 
-enum class Verdict { Acknowledged, NotAcknowledged, NoAnswer };
-
 class VirtualBridge final : public QObject, public bridge::HIDapi {
     Q_OBJECT
 public:
@@ -101,6 +100,11 @@ public:
     // When true (the default), a reader waiting for a reply that does not
     // come really waits out its time-out, as with real hardware.
     void setRealTime(bool realTime) { realTime_ = realTime; }
+    // The clock the record reads (steady_clock's by default); tests hand it
+    // one they move themselves.
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    void setClock(Clock clock) { clock_ = std::move(clock); }
+    std::chrono::steady_clock::time_point now() const { return clock_(); }
 
     // What happened. The record keeps the last kWrittenKept output reports,
     // oldest first, and when each was written.
@@ -111,7 +115,10 @@ public:
     {
         written_.clear();
         writtenAt_.clear();
+        history_.clear();
     }
+    // Every exchange, with the chip's PWM levels after it (see History.h).
+    const History& history() const { return history_; }
     const Registers& registers() const { return registers_; }
     int openHandles() const { return openHandles_; }
     std::chrono::milliseconds lastReadTimeout() const { return lastReadTimeout_; }
@@ -133,6 +140,7 @@ private:
     int deviceWrite(Slot& slot, std::span<const std::uint8_t> report);
     int deviceRead(Slot& slot, std::span<std::uint8_t> report, std::chrono::milliseconds timeout);
     void applyToChip(std::uint8_t command);
+    void record(std::chrono::steady_clock::time_point at, const Report& output, Verdict verdict);
 
     std::vector<std::shared_ptr<Slot>> slots_;
     std::map<int, std::function<void()>> watchers_;
@@ -143,6 +151,8 @@ private:
     bool writesFail_ = false;
     std::deque<Report> written_;
     std::deque<std::chrono::steady_clock::time_point> writtenAt_;
+    Clock clock_ = [] { return std::chrono::steady_clock::now(); };
+    History history_;
     Registers registers_;
     int openHandles_ = 0;
     std::chrono::milliseconds lastReadTimeout_{-1};

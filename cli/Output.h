@@ -1,0 +1,77 @@
+#pragma once
+// What krl7741 prints on standard output: one line per transaction and per
+// bridge listed, as text or, with --json, as one JSON object per line.
+
+#include "Cli.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QTextStream>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace cli {
+
+inline QString kProgram() { return QStringLiteral("krl7741"); }
+inline QString quoted(const QString& text) { return QLatin1Char('\'') + text + QLatin1Char('\''); }
+
+enum class Verdict { Acknowledged, NotAcknowledged, NoAnswer, BridgeLost };
+
+// One transaction as it is printed.
+struct Transaction {
+    double ms = 0.0;  // since the command started, when the byte was sent
+    const Byte& byte;
+    std::uint8_t address = 0;
+    std::uint8_t status = 0;  // the reply's status and two echoed bytes
+    std::uint8_t first = 0;
+    std::uint8_t second = 0;
+    Verdict verdict = Verdict::NoAnswer;
+};
+
+// One bridge `list` found.
+struct Listed {
+    std::string path;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::optional<std::u16string> product;
+    std::optional<std::u16string> serial;
+    bool used = false;  // the one the other commands would open
+};
+
+class Output {
+public:
+    virtual ~Output() = default;
+    virtual void transaction(const Transaction& t) = 0;
+    virtual void bridge(const Listed& listed) = 0;
+};
+
+// "PWM LED1 = $51: sent 70 51 51, reply 01 51 51, acknowledged"
+class TextOutput final : public Output {
+public:
+    explicit TextOutput(QTextStream& out) : out_(out) {}
+    void transaction(const Transaction& t) override;
+    void bridge(const Listed& listed) override;
+
+private:
+    QTextStream& out_;
+};
+
+// {"message":"PWM LED1 = $51","received":[1,81,81],"sent":[112,81,81],"t_ms":0.412,...}
+class JsonOutput final : public Output {
+public:
+    explicit JsonOutput(QTextStream& out) : out_(out) {}
+    void transaction(const Transaction& t) override;
+    void bridge(const Listed& listed) override;
+
+private:
+    void line(const QJsonObject& object);
+
+    QTextStream& out_;
+};
+
+std::unique_ptr<Output> outputFor(const Invocation& invocation, QTextStream& out);
+
+}  // namespace cli

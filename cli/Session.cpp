@@ -1,0 +1,225 @@
+// krl7741 performing a checked command line: the scan, one transaction per
+// command byte, the ramps on the event loop, and Ctrl-C.
+
+#include "Session.h"
+
+#include "Ramps.h"
+#include "Timer.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <array>
+#include <csignal>
+
+namespace cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kUdevRule = QStringLiteral("70-krl7741-bridge.rules");
+
+// How often a ramp looks for Ctrl-C between its steps.
+constexpr std::chrono::milliseconds kInterruptPoll = 20ms;
+
+// ---------------------------------------------------------------- Ctrl-C
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void onInterrupt(int) { interrupted = 1; }
+
+// Catches Ctrl-C while it lives; the previous handling comes back after.
+class InterruptGuard {
+public:
+    InterruptGuard()
+    {
+        interrupted = 0;
+        previous_ = std::signal(SIGINT, onInterrupt);
+    }
+    ~InterruptGuard() { std::signal(SIGINT, previous_); }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+    bool raised() const { return interrupted != 0; }
+
+private:
+    void (*previous_)(int) = SIG_DFL;
+};
+
+// ---------------------------------------------------------------- running
+
+}  // namespace
+
+Session::Session(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err)
+    : inv_(invocation), link_(host), out_(outputFor(invocation, out)), err_(err)
+{
+    clock_.start();
+    if (inv_.serial)
+        link_.setSerialFilter(inv_.serial->toStdU16String());
+}
+
+int Session::run()
+{
+    const bridge::ScanResult scan = link_.scan();
+    if (inv_.command == Command::List)
+        list();
+    if (!link_.connected()) {
+        error(whyNoBridge(scan));
+        return kExitNoBridge;
+    }
+    switch (inv_.command) {
+    case Command::List:
+        return kExitAcknowledged;
+    case Command::Set:
+    case Command::Send:
+        for (const Byte& byte : inv_.bytes) {
+            if (!exchange(byte))
+                break;
+        }
+        return status_;
+    case Command::Ramp:
+        return ramp();
+    }
+    return status_;
+}
+
+void Session::error(const QString& message) { err_ << kProgram() << ": " << message << Qt::endl; }
+
+QString Session::whyNoBridge(const bridge::ScanResult& scan)
+{
+    if (const std::string why = link_.host().unavailable(); !why.empty())
+        return QStringLiteral("USB devices cannot be used here: %1").arg(QString::fromStdString(why));
+    if (scan.permissionDenied)
+        return QStringLiteral("the bridge is plugged in, but this user may not open it (%1); "
+                              "install the udev rule %2 and plug the bridge in again")
+            .arg(QString::fromStdString(scan.openFailure), kUdevRule);
+    if (!scan.openFailure.empty())
+        return QStringLiteral("the bridge is plugged in, but cannot be opened: %1")
+            .arg(QString::fromStdString(scan.openFailure));
+    if (inv_.serial)
+        return QStringLiteral("no bridge with serial number %1").arg(quoted(*inv_.serial));
+    return QStringLiteral("no bridge found (USB %1:%2)")
+        .arg(bridge::kBridgeVendorId, 4, 16, QLatin1Char('0'))
+        .arg(bridge::kBridgeProductId, 4, 16, QLatin1Char('0'));
+}
+
+void Session::list()
+{
+    for (const bridge::HidInterface& i : link_.host().interfaces()) {
+        if (i.vendorId != bridge::kBridgeVendorId || i.productId != bridge::kBridgeProductId)
+            continue;
+        out_->bridge({i.path, i.vendorId, i.productId, i.product, i.serial,
+                      link_.connected() && i.path == link_.path()});
+    }
+}
+
+bool Session::exchange(const Byte& byte)
+{
+    const double ms = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+    const bridge::Reply reply = link_.transact(inv_.address, byte.value, byte.value);
+    Verdict verdict = Verdict::Acknowledged;
+    int status = kExitAcknowledged;
+    switch (reply.outcome()) {
+    case bridge::Outcome::Acknowledged:
+        break;
+    case bridge::Outcome::NotAcknowledged:
+        verdict = Verdict::NotAcknowledged;
+        status = kExitNotAcknowledged;
+        break;
+    case bridge::Outcome::NoAnswer:
+        verdict = Verdict::NoAnswer;
+        status = kExitNoAnswer;
+        break;
+    }
+    if (reply.deviceLost) {
+        verdict = Verdict::BridgeLost;
+        status = kExitNoAnswer;
+    }
+    status_ = std::max(status_, status);
+    out_->transaction({ms, byte, inv_.address, reply.status, reply.first, reply.second, verdict});
+    if (reply.deviceLost)
+        error(QStringLiteral("the bridge was lost"));
+    return !reply.deviceLost;
+}
+
+namespace {
+
+// The ramp bytes are PWM levels: named as the panel names them.
+Byte rampByte(std::uint8_t value)
+{
+    struct Channel {
+        driver::SetupControl control;
+        const char* name;
+    };
+    static constexpr std::array<Channel, 3> kPwm{{{driver::SetupControl::PwmLed1, "pwm1"},
+                                                  {driver::SetupControl::PwmLed2, "pwm2"},
+                                                  {driver::SetupControl::PwmLed3, "pwm3"}}};
+    const int channel = (value - driver::kPwmLed1) / (driver::kPwmLed2 - driver::kPwmLed1);
+    if (value < driver::kPwmLed1 || channel > 2)
+        return {value, QLatin1Char('$') + driver::hexByte(value), {}, {}, {}, {}};
+    const Channel& c = kPwm[static_cast<std::size_t>(channel)];
+    return {value, driver::describe(c.control, value), QString::fromLatin1(c.name), {},
+            {},    value & driver::kValueMax};
+}
+
+}  // namespace
+
+int Session::ramp()
+{
+    InterruptGuard ctrlC;
+    toolkit::Timer a{inv_.interval, false}, b{inv_.interval, false}, c{inv_.interval, false};
+    QEventLoop loop;
+    bool lost = false;
+    auto stop = [&] {
+        for (toolkit::Timer* t : {&a, &b, &c})
+            t->setEnabled(false);
+        loop.quit();
+    };
+    sequences::Ramps ramps({a, b, c, [] { return true; },
+                            [this] {
+                                return inv_.sequence == Sequence::Seq1 ? sequences::Sequence::Seq1
+                                    : inv_.sequence == Sequence::Seq2  ? sequences::Sequence::Seq2
+                                                                       : sequences::Sequence::Seq3;
+                            },
+                            [&](std::uint8_t value) {
+                                if (!lost && !exchange(rampByte(value))) {
+                                    lost = true;
+                                    stop();
+                                }
+                            }});
+    // Each tick: Ctrl-C first, then the step, then the end when every timer has stopped.
+    auto tick = [&](void (sequences::Ramps::*handler)()) {
+        return [&, handler] {
+            if (ctrlC.raised() || lost) {
+                stop();
+                return;
+            }
+            (ramps.*handler)();
+            if (!a.enabled() && !b.enabled() && !c.enabled())
+                loop.quit();
+        };
+    };
+    QObject::connect(&a, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickA));
+    QObject::connect(&b, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickB));
+    QObject::connect(&c, &toolkit::Timer::ticked, &loop, tick(&sequences::Ramps::tickC));
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (ctrlC.raised())
+            stop();
+    });
+    poll.start(kInterruptPoll);
+
+    ramps.start();
+    if (!lost && !ctrlC.raised())
+        loop.exec();
+    stop();
+    if (lost)
+        return kExitNoAnswer;
+    if (ctrlC.raised()) {
+        error(QStringLiteral("ramp stopped"));
+        return kExitInterrupted;
+    }
+    return status_;
+}
+
+}  // namespace cli

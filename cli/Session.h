@@ -1,0 +1,38 @@
+#pragma once
+// One krl7741 run of a checked command line on a host: the scan, then one
+// bridge transaction per command byte, each printed as it ends.
+
+#include "BridgeLink.h"
+#include "Cli.h"
+#include "Output.h"
+
+#include <QElapsedTimer>
+
+#include <memory>
+
+namespace cli {
+
+class Session {
+public:
+    Session(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err);
+
+    // Returns the exit status.
+    int run();
+
+private:
+    void error(const QString& message);
+    QString whyNoBridge(const bridge::ScanResult& scan);
+    void list();
+    // One transaction and its line. False once the bridge is lost.
+    bool exchange(const Byte& byte);
+    int ramp();
+
+    const Invocation& inv_;
+    bridge::BridgeLink link_;
+    std::unique_ptr<Output> out_;
+    QTextStream& err_;
+    QElapsedTimer clock_;  // since the command started
+    int status_ = kExitAcknowledged;
+};
+
+}  // namespace cli

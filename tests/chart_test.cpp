@@ -1,0 +1,168 @@
+// The board window's strip chart: the staircase it draws from the virtual
+// chip's record, on a clock the test moves, and when it scrolls.
+
+#include "BoardWindow.h"
+#include "Focus.h"
+#include "Panel.h"
+#include "StripChart.h"
+#include "Timer.h"
+#include "TrackBar.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using testing_support::Panel;
+using virtualboard::Mark;
+using virtualboard::Step;
+using virtualboard::Verdict;
+
+namespace virtualboard {
+void PrintTo(const Step& s, std::ostream* os) { *os << "{" << s.ms << " ms, " << s.level << "}"; }
+void PrintTo(const Mark& m, std::ostream* os)
+{
+    *os << "{" << m.ms << " ms, verdict " << int(m.verdict) << "}";
+}
+}  // namespace virtualboard
+
+namespace {
+
+constexpr auto kPeriod = 10ms;
+constexpr double kLeftEdge = -10000.0;
+
+// The panel on a virtual bridge whose record reads a clock the test moves.
+struct Rig {
+    Rig()
+    {
+        p.bridge.setClock([this] { return now; });
+    }
+
+    std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point{} + 1h;
+    Panel p;
+
+    virtualboard::ChartSeries series() { return chartSeries(p.bridge.history(), now, 10s); }
+    // Presses a key on a track bar; returns the reports it sent.
+    std::size_t press(const char* bar, Qt::Key key)
+    {
+        auto& slider = p.find<toolkit::TrackBar>(bar);
+        testing_support::focusOn(slider);
+        const std::size_t before = p.bridge.written().size();
+        QTest::keyClick(&slider, key);
+        return p.bridge.written().size() - before;
+    }
+};
+
+// One channel's ramp 1..31 from tick `first` on, `period` after each other,
+// the ticks counted from the click that started the run, read at tick `at`.
+void addRamp(std::vector<Step>& steps, int first, int at)
+{
+    for (int level = 1; level <= 31; ++level)
+        steps.push_back({10.0 * (first + level - 1 - at), level});
+}
+
+}  // namespace
+
+TEST(StripChart, Seq3IsTheStaircaseTheChipSawHandOversIncluded)
+{
+    Rig rig;
+    QTest::mouseClick(&rig.p.find<QRadioButton>("SEQ3"), Qt::LeftButton);
+    QTest::mouseClick(&rig.p.find<QCheckBox>("RUN_SEQ"), Qt::LeftButton);
+    // Every running ramp timer ticks once a period, A, then B, then C, as
+    // when they share an interval: the timers themselves never run here.
+    auto& a = rig.p.find<toolkit::Timer>("TimerSEQA");
+    auto& b = rig.p.find<toolkit::Timer>("TimerSEQB");
+    auto& c = rig.p.find<toolkit::Timer>("TimerSEQC");
+    int ticks = 0;
+    while ((a.enabled() || b.enabled() || c.enabled()) && ticks < 200) {
+        rig.now += kPeriod;
+        ++ticks;
+        const bool ta = a.enabled(), tb = b.enabled(), tc = c.enabled();
+        if (ta)
+            rig.p.form->TimerSEQATimer();
+        if (tb)
+            rig.p.form->TimerSEQBTimer();
+        if (tc)
+            rig.p.form->TimerSEQCTimer();
+    }
+    ASSERT_EQ(ticks, 94);
+
+    // All three ramp together; LED3's end hands over to LED1 and LED2, which
+    // restart at 1 in the same tick; LED2's end hands over to LED1 once more.
+    std::array<std::vector<Step>, 3> expected{{{{kLeftEdge, 0}}, {{kLeftEdge, 0}}, {{kLeftEdge, 0}}}};
+    for (const auto& [channel, first] : {std::pair{0, 1}, {0, 32}, {0, 63}, {1, 1}, {1, 32}, {2, 1}})
+        addRamp(expected[static_cast<std::size_t>(channel)], first, ticks);
+    const virtualboard::ChartSeries series = rig.series();
+    EXPECT_EQ(series.steps, expected);
+    EXPECT_TRUE(series.marks.empty());
+    EXPECT_EQ(rig.p.bridge.history().exchanges().size(), 3u + 31 * 3 + 3 + 30 * 2 + 1 + 30);
+}
+
+TEST(StripChart, MarksANackAndASilentBridgeOnTheTimeAxis)
+{
+    Rig rig;
+    rig.press("LED1slider", Qt::Key_Right);  // acknowledged: a step, no mark
+    rig.now += 1s;
+    rig.p.bridge.setChipAddress(virtualboard::kAddressC);
+    const std::size_t nacks = rig.press("LED1slider", Qt::Key_Right);  // NACK: the level holds
+    rig.now += 2s;
+    rig.p.bridge.setChipAddress(virtualboard::kAddressBT);
+    rig.p.bridge.setReplyShape(virtualboard::ReplyShape::Silent);
+    const std::size_t unanswered = rig.press("LED2slider", Qt::Key_Right);  // nothing reaches the chip
+    rig.now += 500ms;
+
+    ASSERT_GT(nacks, 0u);
+    ASSERT_GT(unanswered, 0u);
+    std::vector<Mark> expected(nacks, {-2500, Verdict::NotAcknowledged});
+    expected.insert(expected.end(), unanswered, {-500, Verdict::NoAnswer});
+    const virtualboard::ChartSeries series = rig.series();
+    EXPECT_EQ(series.marks, expected);
+    const int level = rig.p.bridge.registers().pwm[0];
+    ASSERT_GT(level, 0);
+    EXPECT_EQ(series.steps[0], std::vector<Step>({{kLeftEdge, 0}, {-3500, level}}));
+    EXPECT_EQ(series.steps[1], std::vector<Step>({{kLeftEdge, 0}}));
+}
+
+TEST(StripChart, TheLevelAtTheLeftEdgeIsTheOneBeforeTheWindowEvenOnceTheRecordDroppedIt)
+{
+    Rig rig;
+    rig.press("LED3slider", Qt::Key_End);
+    const int level = rig.p.bridge.registers().pwm[2];
+    rig.now += 15s;
+    EXPECT_EQ(rig.series().steps[2], std::vector<Step>({{kLeftEdge, level}}));
+
+    virtualboard::History history;
+    for (std::size_t i = 0; i <= virtualboard::History::kKept; ++i)
+        history.add({rig.now, Verdict::Acknowledged, 0x40, {static_cast<int>(i % 32), 0, 7}});
+    EXPECT_EQ(history.exchanges().size(), virtualboard::History::kKept);
+    EXPECT_EQ(history.levelsBefore(), virtualboard::Levels({0, 0, 7}));
+    EXPECT_EQ(chartSeries(history, rig.now + 11s, 10s).steps[2], std::vector<Step>({{kLeftEdge, 7}}));
+}
+
+TEST(StripChart, ScrollsOnlyWhileShownAndSomethingInViewCanMove)
+{
+    Rig rig;
+    virtualboard::BoardWindow board(rig.p.bridge);
+    auto& chart = testing_support::control<virtualboard::StripChart>(board, "Chart");
+    rig.press("LED1slider", Qt::Key_Right);
+    EXPECT_FALSE(chart.scrolling()) << "hidden";
+
+    board.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&board));
+    EXPECT_TRUE(chart.scrolling());
+
+    // Once the last exchange has left the view, the next frame is the last.
+    rig.now += 11s;
+    QEventLoop loop;
+    QTimer::singleShot(virtualboard::StripChart::kFrame * 5, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_FALSE(chart.scrolling());
+
+    rig.press("LED1slider", Qt::Key_Right);
+    EXPECT_TRUE(chart.scrolling()) << "woken by the exchange";
+    board.hide();
+    EXPECT_FALSE(chart.scrolling());
+    rig.press("LED1slider", Qt::Key_Right);
+    EXPECT_FALSE(chart.scrolling());
+}
