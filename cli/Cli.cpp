@@ -35,8 +35,8 @@ int run(const QStringList& arguments, const HostChoice& hostFor, QTextStream& ou
 
 int run(const QStringList& arguments, bridge::HIDapi& host, QTextStream& out, QTextStream& err)
 {
-    return run(
-        arguments, [&host](const Invocation&) -> bridge::HIDapi& { return host; }, out, err);
+    const auto sameHost = [&host](const Invocation&) -> bridge::HIDapi& { return host; };
+    return run(arguments, sameHost, out, err);
 }
 
 std::unique_ptr<bridge::HIDapi> evaluationBoard()

@@ -16,8 +16,8 @@ class NoticeWatch final : public DeviceWatch {
 public:
     explicit NoticeWatch(std::function<void()> onChange)
         : onChange_(std::move(onChange)), window_([this] {
-              QMetaObject::invokeMethod(
-                  &context_, [this] { onChange_(); }, Qt::QueuedConnection);
+              const auto notify = [this] { onChange_(); };
+              QMetaObject::invokeMethod(&context_, notify, Qt::QueuedConnection);
           })
     {
     }

@@ -54,10 +54,11 @@ struct Rig {
     {
         toolkit::Timer* timers[] = {&a, &b, &c};
         const bool wasRunning[] = {a.enabled(), b.enabled(), c.enabled()};
-        void (Ramps::*ticks[])() = {&Ramps::tickA, &Ramps::tickB, &Ramps::tickC};
+        const std::function<void()> ticks[]
+            = {[this] { ramps.tickA(); }, [this] { ramps.tickB(); }, [this] { ramps.tickC(); }};
         for (const int t : order) {
             if (wasRunning[t] && timers[t]->enabled() && !skip())
-                (ramps.*ticks[t])();
+                ticks[t]();
         }
     }
     int playToEnd(const std::function<std::array<int, 3>()>& order = [] { return std::array{0, 1, 2}; })

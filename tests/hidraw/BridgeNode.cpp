@@ -135,7 +135,7 @@ OpenFile* fileOf(const fuse_file_info* fi)
 
 void onGetattr(fuse_req_t req, fuse_ino_t, fuse_file_info*)
 {
-    struct stat st {};
+    struct stat st = {};
     st.st_ino = FUSE_ROOT_ID;
     st.st_mode = S_IFREG | node.mode;
     st.st_nlink = 1;

@@ -265,9 +265,9 @@ TEST_F(Hidraw, ASignalDuringTheWaitDoesNotEndIt)
     b.openPanel();
     b.machine.tell(minor, "delay 120");
 
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = ignoreSignal;  // no SA_RESTART: poll() returns EINTR
-    struct sigaction previous {};
+    struct sigaction previous = {};
     sigaction(SIGUSR1, &action, &previous);
     const pthread_t panelThread = pthread_self();
     std::thread signaller([panelThread] {
