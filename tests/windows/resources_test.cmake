@@ -1,6 +1,6 @@
 # Reads a Windows program's resources back with wrestool (icoutils):
 #   cmake -DWRESTOOL=<wrestool> -DPROGRAM=<program.exe> -DICONS=<number of sizes>
-#         -DSTRINGS=<text;text...> -P resources_test.cmake
+#         -DSTRINGS=<text|text...> -P resources_test.cmake
 # The program must hold the icon Qt gives its windows (IDI_ICON1) with every
 # size, and a version resource holding each of the texts.
 get_filename_component(program_name ${PROGRAM} NAME_WE)
@@ -28,7 +28,8 @@ endif()
 
 # The version resource keeps its texts in UTF-16.
 extract(16 "" version)
-foreach(text IN LISTS STRINGS)
+string(REPLACE "|" ";" texts "${STRINGS}")
+foreach(text IN LISTS texts)
   string(HEX "${text}" hex)
   string(REGEX REPLACE "(..)" "\\100" utf16 "${hex}")
   string(FIND "${version}" "${utf16}" at)
