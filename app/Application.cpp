@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "PanelFont.h"
+
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QMessageBox>
@@ -33,7 +35,7 @@ QString applicationTitle(const QString& programPath)
 
 QFont panelFont()
 {
-    for (const char* family : {"MS Sans Serif", "Liberation Sans", "DejaVu Sans"}) {
+    for (const char* family : panelFontFamilies()) {
         if (QFontDatabase::isSmoothlyScalable(QString::fromLatin1(family)))
             return QFont(QString::fromLatin1(family), kPanelPointSize);
     }

@@ -13,9 +13,10 @@ namespace app {
 // first in lower case ("KRL7741AT.exe" gives "Krl7741at").
 QString applicationTitle(const QString& programPath);
 
-// The panel's font: 8 points of "MS Sans Serif" where it is installed as a
-// scalable face, else Liberation Sans (Debian's fonts-liberation), whose
-// widths and true bold keep every caption within its place.
+// The panel's font: 8 points of the first of the system's faces
+// (panelFontFamilies(), PanelFont.h) installed as a scalable face: on Linux
+// Liberation Sans (Debian's fonts-liberation), whose widths and true bold keep
+// every caption within its place; on Windows Microsoft Sans Serif.
 QFont panelFont();
 
 class Application final : public QApplication {
