@@ -12,6 +12,8 @@
 //   silent 0|1          the bridge answers nothing
 //   writefail <errno>   writes fail with this error (0: they succeed)
 //   send <ms> <hex>     an input report the bridge sends of its own, in <ms>
+//   answer <hex>|chip   the bridge answers every report with these bytes, or
+//                       again with the chip's answer
 //   gone                the device is unplugged; answers "ok"
 //   written             answers with every report received, in hex, blank-separated
 //   opens               answers with the number of open files
@@ -35,6 +37,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,6 +69,7 @@ struct Node {
     std::uint64_t nextFile = 1;
     std::multimap<Clock::time_point, Report> scheduled;  // input reports on their way
     std::vector<Report> written;
+    std::optional<Report> answer;  // what the bridge answers instead of the chip
 };
 
 Node node;
@@ -122,6 +126,10 @@ void bridgeReceives(const Report& output)
     node.written.push_back(output);
     if (node.silent || output.size() < 3)
         return;
+    if (node.answer) {
+        node.scheduled.emplace(Clock::now() + node.delay, *node.answer);
+        return;
+    }
     const bool acknowledged = node.chip >= 0 && output[0] == node.chip;
     Report reply{acknowledged ? hidraw_sim::kStatusAck : hidraw_sim::kStatusNack, output[1], output[2]};
     node.scheduled.emplace(Clock::now() + node.delay, std::move(reply));
@@ -336,6 +344,10 @@ bool command(int control)
         std::string hex;
         in >> ms >> hex;
         node.scheduled.emplace(Clock::now() + std::chrono::milliseconds(ms), fromHex(hex));
+    } else if (verb == "answer") {
+        std::string hex;
+        in >> hex;
+        node.answer = hex == "chip" ? std::nullopt : std::optional<Report>(fromHex(hex));
     } else if (verb == "gone") {
         unplug();
         reply(control, "ok");

@@ -222,14 +222,22 @@ Machine::Machine(Notices notices) : notices_(notices)
 
 Machine::~Machine()
 {
+    // What is still plugged is unplugged as the kernel would, announced too:
+    // a watcher that outlives this machine (wine's device manager) must not
+    // keep a bridge that is gone.
     for (Bridge& bridge : bridges_) {
-        if (bridge.plugged) {
+        if (!bridge.plugged)
+            continue;
+        try {
+            unplug(bridge.minor);
+        } catch (const std::exception&) {
             umount2(devnode(bridge.minor).c_str(), MNT_DETACH);
             unlink(devnode(bridge.minor).c_str());
             removeSysfs(bridge);
         }
-        stop(bridge);
     }
+    for (Bridge& bridge : bridges_)
+        stop(bridge);
 }
 
 std::string Machine::devnode(int minor) { return "/dev/hidraw" + std::to_string(minor); }
@@ -303,6 +311,17 @@ void Machine::unplug(int minor)
     removeSysfs(bridge);
     bridge.plugged = false;
     announce("remove", bridge);
+}
+
+void Machine::release(int minor)
+{
+    for (auto it = bridges_.begin(); it != bridges_.end(); ++it) {
+        if (it->minor == minor && !it->plugged) {
+            stop(*it);
+            bridges_.erase(it);
+            return;
+        }
+    }
 }
 
 void Machine::tell(int minor, const std::string& command)

@@ -58,6 +58,9 @@ public:
     // Unplugs as the kernel does: the device goes, its node and sysfs entries
     // are removed, then "remove" is announced.
     void unplug(int minor);
+    // Ends the device node of an unplugged bridge at `minor`, once nothing
+    // needs its old handles any more (long plug cycles would pile them up).
+    void release(int minor);
 
     // Commands to the bridge at `minor` (see BridgeNode.cpp); ask() returns the answer.
     void tell(int minor, const std::string& command);

@@ -191,7 +191,16 @@ TEST(HidFailure, TheWin32CodeTellsGoneAndDeniedWhateverTheLanguage)
     EXPECT_TRUE(meansGone({0, L"ReadFile: (0x0000048F) Das Ger\u00e4t ist nicht angeschlossen."}));
     EXPECT_TRUE(meansGone({0, L"hid_read_timeout/GetOverlappedResult: (0x00000651) x"}));
     EXPECT_TRUE(meansGone({0, L"WriteFile: (0x000001b1) x"})) << "ERROR_NO_SUCH_DEVICE, lower case";
+    // A device pulled during a transfer: Windows' usual answer, and wine's
+    // for a read or write on a device that has gone.
+    EXPECT_TRUE(meansGone({0,
+                           L"hid_write/GetOverlappedResult: (0x0000001F) A device attached to the system "
+                           L"is not functioning."}));
+    EXPECT_TRUE(meansGone({0, L"hid_read_timeout/GetOverlappedResult: (0x00000005) Access denied."}));
+    EXPECT_TRUE(meansGone({0, L"WriteFile: (0x00000005) Access denied."}));
     EXPECT_FALSE(meansGone({0, L"hid_write/WaitForSingleObject: (0x00000102) The wait timed out."}));
+    EXPECT_FALSE(meansGone({0, L"ReadFile: (0x000003E3) The I/O operation has been aborted."}))
+        << "a read hidapi cancels itself";
     EXPECT_FALSE(meansGone({0, L"The device is not connected."})) << "words alone say nothing";
     EXPECT_FALSE(meansGone({ENODEV, L"Zero buffer/length"})) << "no errno on this system";
     EXPECT_FALSE(meansGone({0, L"WriteFile: (0x48F) short"}));

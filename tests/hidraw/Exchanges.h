@@ -1,0 +1,69 @@
+#pragma once
+// The exchanges every real host is put through on a simulated bridge, and
+// how a reply is written down, shared by the Linux scenarios and the Windows
+// ones (bridge_agent.exe under wine), so that both hosts must end each the
+// same way.
+
+#include "BridgeLink.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace hidraw_sim {
+
+// "<status> <first> <second> <verdict>", the bytes in hex.
+inline std::string describe(const bridge::Reply& reply)
+{
+    const char* verdict = "no-answer";
+    if (reply.deviceLost)
+        verdict = "lost";
+    else if (reply.outcome() == bridge::Outcome::Acknowledged)
+        verdict = "acknowledged";
+    else if (reply.outcome() == bridge::Outcome::NotAcknowledged)
+        verdict = "not-acknowledged";
+    char text[64];
+    std::snprintf(text, sizeof text, "%02X %02X %02X %s", reply.status, reply.first, reply.second, verdict);
+    return text;
+}
+
+struct Exchange {
+    const char* name;
+    std::vector<std::string> setUp;  // told to the bridge first (BridgeNode.cpp's commands)
+    const char* sent;                // address, first, second
+    const char* reply;               // as describe() writes it
+    std::vector<std::string> tearDown;
+    // Where Windows' HID stack differs: what the link gives there, or nullptr
+    // when it is the same; "" for a reply that cannot reach a Windows program.
+    const char* windowsReply = nullptr;
+};
+
+// A reply is four bytes; the bridge's own may be shorter, longer or make no
+// sense: the link shows what came, padded with zeros, cut at four. Windows'
+// HID class driver hands a program only whole reports of the length the
+// device's descriptor gives: a short one is dropped (the link hears nothing
+// and says so), and a long one never gets that far (wine 8.0's own device
+// host crashes on one, so it is not sent there).
+inline const std::vector<Exchange> kExchanges = {
+    {"acknowledged", {}, "70 45 45", "01 45 45 acknowledged", {}},
+    {"no chip at the other address", {}, "72 45 45", "F0 45 45 not-acknowledged", {}},
+    {"a silent bridge", {"silent 1"}, "70 46 46", "00 00 00 no-answer", {"silent 0"}},
+    {"a short reply",
+     {"answer 01"},
+     "70 47 47",
+     "01 00 00 acknowledged",
+     {"answer chip"},
+     "00 00 00 no-answer"},
+    {"a long reply", {"answer 0148484848"}, "70 48 48", "01 48 48 acknowledged", {"answer chip"}, ""},
+    {"a reply that makes no sense", {"answer 7F1234"}, "70 49 49", "7F 12 34 acknowledged", {"answer chip"}},
+    {"acknowledged again", {}, "70 4A 4A", "01 4A 4A acknowledged", {}},
+};
+
+// "70 45 45" as the bridge logs it: "704545".
+inline std::string withoutBlanks(std::string text)
+{
+    std::erase(text, ' ');
+    return text;
+}
+
+}  // namespace hidraw_sim

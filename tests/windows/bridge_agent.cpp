@@ -1,0 +1,281 @@
+// The Windows host layer as a program another process can steer: the hidapi
+// host, the bridge link and the device notice window, each as the panel uses
+// them, behind one line of text per command on standard input and one line of
+// answer on standard output. The hidraw scenarios run it under wine, whose own
+// HID stack reaches their simulated bridges (tests/hidraw/wine_test.cpp).
+//
+//   list                     the bridges: "<vid> <pid> <serial> <product>", tab between bridges
+//   filter <serial>          only a bridge with this serial counts
+//   scan                     "opened <serial>", "still", or "disconnected <reason>"
+//   transact <a> <f> <s>     one exchange (hex bytes): "<status> <first> <second> <verdict>"
+//   ramp <n> <ms> <address>  up to n exchanges, levels 1..n, <ms> apart, stopping when the
+//                            bridge is lost: one letter each (A, N, 0, L)
+//   notices                  how many device notices came
+//   wait <n> <ms>            waits until n notices came (at most <ms>), then as notices
+//   quiet <ms>               waits until no notice came for <ms>, then as notices
+//   handles                  the process's handle count
+//   reset                    a new link and notice window, the count back to 0
+//   quit
+//
+// Notices are Windows' own: the window's messages are pumped whenever no
+// command runs, and between the steps of a ramp.
+
+#include "BridgeLink.h"
+#include "DeviceNoticeWindow_win.h"
+#include "Exchanges.h"
+#include "HidapiHost.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+// The Qt side of the notices (DeviceNotice_win.cpp) needs a Qt built for
+// Windows: here the notice window is used directly, and the host's watch()
+// stands unused.
+bridge::WatchResult bridge::watchDeviceNotices(std::function<void()>)
+{
+    return {nullptr, "not in this program"};
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Lines read on a thread of their own, so that the main thread never stops
+// pumping the notice window's messages.
+class Input {
+public:
+    Input() : ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr))
+    {
+        std::thread([this] {
+            std::string line;
+            while (std::getline(std::cin, line))
+                push(line);
+            push("quit");
+        }).detach();
+    }
+    HANDLE ready() const { return ready_; }
+    bool pop(std::string& line)
+    {
+        const std::lock_guard lock(mutex_);
+        if (lines_.empty())
+            return false;
+        line = lines_.front();
+        lines_.pop_front();
+        return true;
+    }
+
+private:
+    void push(std::string line)
+    {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
+        {
+            const std::lock_guard lock(mutex_);
+            lines_.push_back(std::move(line));
+        }
+        SetEvent(ready_);
+    }
+    HANDLE ready_;
+    std::mutex mutex_;
+    std::deque<std::string> lines_;
+};
+
+// Delivers the window messages that are due, then waits for more (or for
+// `event`) until `until`.
+void pumpUntil(Clock::time_point until, HANDLE event = nullptr)
+{
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return;
+        const DWORD handles = event ? 1 : 0;
+        const DWORD woke = MsgWaitForMultipleObjects(handles, event ? &event : nullptr, FALSE,
+                                                     static_cast<DWORD>(left), QS_ALLINPUT);
+        if (event && woke == WAIT_OBJECT_0)
+            return;
+    }
+}
+
+std::string narrow(const std::optional<std::u16string>& text)
+{
+    if (!text)
+        return "-";
+    std::string out;
+    for (const char16_t c : *text)
+        out += (c > 0x20 && c < 0x7F) ? static_cast<char>(c) : (c == u' ' ? ' ' : '?');
+    return out.empty() ? "-" : out;
+}
+
+struct Agent {
+    bridge::HidapiHost host;
+    std::unique_ptr<bridge::BridgeLink> link;
+    std::unique_ptr<bridge::DeviceNoticeWindow> notices;
+    int noticeCount = 0;
+
+    void reset()
+    {
+        notices.reset();
+        link = std::make_unique<bridge::BridgeLink>(host);
+        noticeCount = 0;
+        notices = std::make_unique<bridge::DeviceNoticeWindow>([this] { ++noticeCount; });
+    }
+
+    std::string list()
+    {
+        std::string out;
+        for (const auto& i : host.interfaces()) {
+            if (i.vendorId != bridge::kBridgeVendorId)
+                continue;
+            out += out.empty() ? "" : "\t";
+            char ids[16];
+            std::snprintf(ids, sizeof ids, "%04X %04X", i.vendorId, i.productId);
+            out += std::string(ids) + " " + narrow(i.serial) + " " + narrow(i.product);
+        }
+        return out.empty() ? "none" : out;
+    }
+
+    static std::string scanText(const bridge::ScanResult& scan)
+    {
+        switch (scan.state) {
+        case bridge::ScanResult::State::Opened:
+            return "opened " + narrow(scan.serial);
+        case bridge::ScanResult::State::StillOpen:
+            return "still";
+        case bridge::ScanResult::State::Disconnected:
+            break;
+        }
+        return std::string("disconnected") + (scan.permissionDenied ? " denied " : " ") + scan.openFailure;
+    }
+
+    std::string transact(unsigned address, unsigned first, unsigned second)
+    {
+        const auto reply
+            = link->transact(static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(first),
+                             static_cast<std::uint8_t>(second));
+        std::string out = hidraw_sim::describe(reply);
+        if (reply.deviceLost)
+            out += " " + scanText(reply.rescan);
+        return out;
+    }
+
+    std::string ramp(int steps, int intervalMs, unsigned address)
+    {
+        std::string letters;
+        auto next = Clock::now();
+        for (int level = 1; level <= steps; ++level) {
+            pumpUntil(next);
+            next += std::chrono::milliseconds(intervalMs);
+            const auto reply
+                = link->transact(static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(level),
+                                 static_cast<std::uint8_t>(level));
+            if (reply.deviceLost) {
+                letters += 'L';
+                break;
+            }
+            const auto outcome = reply.outcome();
+            letters += outcome == bridge::Outcome::Acknowledged ? 'A'
+                : outcome == bridge::Outcome::NotAcknowledged   ? 'N'
+                                                                : '0';
+        }
+        return letters;
+    }
+
+    std::string wait(int count, int ms)
+    {
+        const auto until = Clock::now() + std::chrono::milliseconds(ms);
+        while (noticeCount < count && Clock::now() < until)
+            pumpUntil(std::min(until, Clock::now() + std::chrono::milliseconds(20)));
+        return std::to_string(noticeCount);
+    }
+
+    std::string quiet(int ms)
+    {
+        for (int seen = -1; seen != noticeCount;) {
+            seen = noticeCount;
+            pumpUntil(Clock::now() + std::chrono::milliseconds(ms));
+        }
+        return std::to_string(noticeCount);
+    }
+
+    // One command; false for quit.
+    bool run(const std::string& line, std::string& answer)
+    {
+        std::istringstream in(line);
+        std::string verb;
+        in >> verb >> std::hex;
+        unsigned a = 0, f = 0, s = 0;
+        if (verb == "list") {
+            answer = list();
+        } else if (verb == "filter") {
+            std::string serial;
+            in >> serial;
+            link->setSerialFilter(std::u16string(serial.begin(), serial.end()));
+            answer = "ok";
+        } else if (verb == "scan") {
+            answer = scanText(link->scan());
+        } else if (verb == "transact" && in >> a >> f >> s) {
+            answer = transact(a, f, s);
+        } else if (verb == "ramp") {
+            int steps = 0, ms = 0;
+            in >> std::dec >> steps >> ms >> std::hex >> a;
+            answer = ramp(steps, ms, a);
+        } else if (verb == "notices") {
+            answer = std::to_string(noticeCount);
+        } else if (verb == "wait") {
+            int count = 0, ms = 0;
+            in >> std::dec >> count >> ms;
+            answer = wait(count, ms);
+        } else if (verb == "quiet") {
+            int ms = 0;
+            in >> std::dec >> ms;
+            answer = quiet(ms);
+        } else if (verb == "handles") {
+            DWORD count = 0;
+            GetProcessHandleCount(GetCurrentProcess(), &count);
+            answer = std::to_string(count);
+        } else if (verb == "reset") {
+            reset();
+            answer = notices->ok() ? "ok" : "no notices: " + notices->error();
+        } else if (verb == "quit") {
+            return false;
+        } else {
+            answer = "unknown command: " + line;
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+int main()
+{
+    Agent agent;
+    agent.reset();
+    std::cout << "ready " << (agent.host.unavailable().empty() ? "hidapi" : agent.host.unavailable())
+              << (agent.notices->ok() ? "" : " no notices: " + agent.notices->error()) << std::endl;
+    Input input;
+    for (;;) {
+        pumpUntil(Clock::now() + std::chrono::hours(1), input.ready());
+        std::string line;
+        while (input.pop(line)) {
+            std::string answer;
+            if (!agent.run(line, answer))
+                return 0;
+            std::cout << answer << std::endl;
+        }
+    }
+}
