@@ -47,18 +47,28 @@ std::optional<DWORD> winapiCode(const wchar_t* message)
 
 }  // namespace
 
+// Asked only of a failed read or write on a handle that was open.
 bool meansGone(const HidFailure& failure)
 {
     switch (winapiCode(failure.message).value_or(ERROR_SUCCESS)) {
     case ERROR_DEVICE_NOT_CONNECTED:  // 0x48F, the usual answer for an unplugged HID device
     case ERROR_DEVICE_REMOVED:        // 0x651
     case kErrorNoSuchDevice:
+    // 0x1F: Windows' answer to a transfer the device was pulled in the middle
+    // of (wine's too, for the write under way when the device went).
+    case ERROR_GEN_FAILURE:
+    // 5: wine's answer to every read and write on a device that has gone,
+    // a read already pending included. Windows checks access when a handle is
+    // opened (meansDenied), and hidapi opens the bridge for reading and
+    // writing, so on a handle already open it cannot mean a permission.
+    case ERROR_ACCESS_DENIED:
         return true;
     default:
         return false;
     }
 }
 
+// Asked only of a failed open.
 bool meansDenied(const HidFailure& failure)
 {
     return winapiCode(failure.message) == DWORD{ERROR_ACCESS_DENIED};
