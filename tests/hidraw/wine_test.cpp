@@ -20,12 +20,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -44,11 +46,15 @@ constexpr auto kGuard = 20s;  // the longest any notice or listing may take
 constexpr const char* kWine = "/usr/lib/wine/wine64";
 constexpr const char* kWineserver = "/usr/lib/wine/wineserver";
 
-std::string agentFolder()
+// Where bridge_agent.exe is (check-windows builds it); where the installed
+// programs are, with panel_agent.exe beside them (build-windows --test).
+std::string folderIn(const char* variable)
 {
-    const char* folder = std::getenv("KRL_WINE_AGENT");
+    const char* folder = std::getenv(variable);
     return folder ? folder : "";
 }
+std::string agentFolder() { return folderIn("KRL_WINE_AGENT"); }
+std::string installedFolder() { return folderIn("KRL_WINE_INSTALLED"); }
 
 // The run's wine prefix, and the file that keeps what wine says.
 std::string& winePrefix()
@@ -96,11 +102,6 @@ public:
             problem() = hidraw_sim::unavailable();
             return;
         }
-        if (agentFolder().empty() || !fs::exists(fs::path(agentFolder()) / "bridge_agent.exe")) {
-            problem()
-                = "KRL_WINE_AGENT names no folder with bridge_agent.exe (scripts/check-windows builds it)";
-            return;
-        }
         if (!fs::exists(kWine)) {
             problem() = std::string("no wine at ") + kWine;
             return;
@@ -115,7 +116,9 @@ public:
         winePrefix() = dir;
         setenv("WINEPREFIX", dir, 1);
         setenv("WINEDEBUG", "-all,err+all", 1);
-        unsetenv("DISPLAY");
+        // Only the panel needs a display (build-windows runs it under Xvfb).
+        if (installedFolder().empty())
+            unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
         // The prefix is made with winebus off; then its udev bus is chosen (by
         // default wine 8 starts only its SDL bus) and the server kept running.
@@ -143,9 +146,13 @@ public:
     }
 };
 
-#define WINE_REQUIRE()                                                                                       \
+// Fails (skips outside CI) when the machine, wine, or the program `file` in
+// `folder` is missing.
+#define WINE_REQUIRE(folder, file)                                                                           \
     do {                                                                                                     \
         HIDRAW_REQUIRE_MACHINE();                                                                            \
+        if (Wine::problem().empty() && !fs::exists(fs::path(folder) / (file)))                               \
+            Wine::problem() = std::string("no ") + (file) + " in \"" + (folder) + "\"";                      \
         if (!Wine::problem().empty()) {                                                                      \
             if (::hidraw_sim::mustRun())                                                                     \
                 FAIL() << Wine::problem();                                                                   \
@@ -153,22 +160,22 @@ public:
         }                                                                                                    \
     } while (0)
 
-// bridge_agent.exe under wine, asked one line at a time.
+// bridge_agent.exe or panel_agent.exe under wine, asked one line at a time.
 class Agent {
 public:
-    Agent()
+    Agent(const std::string& folder, const std::string& file)
     {
         int in[2], out[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
-        const std::string program = (fs::path(agentFolder()) / "bridge_agent.exe").string();
+        const std::string program = (fs::path(folder) / file).string();
         child_ = fork();
         if (child_ == 0) {
             dup2(in[0], 0);
             dup2(out[1], 1);
             const int log = open(wineLog().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             dup2(log, 2);
-            if (chdir(agentFolder().c_str()) != 0)
+            if (chdir(folder.c_str()) != 0)
                 _exit(126);
             execl(kWine, kWine, program.c_str(), static_cast<char*>(nullptr));
             _exit(127);
@@ -285,8 +292,8 @@ struct WineBench : ::testing::Test {
 
     void SetUp() override
     {
-        WINE_REQUIRE();
-        agent = std::make_unique<Agent>();
+        WINE_REQUIRE(agentFolder(), "bridge_agent.exe");
+        agent = std::make_unique<Agent>(agentFolder(), "bridge_agent.exe");
         ASSERT_EQ(agent->greeting(), "ready hidapi");
         // The bridges of the scenario before may still be on their way out:
         // this one starts once wine lists none and its notices have settled.
@@ -465,6 +472,190 @@ TEST_F(WineBench, AHundredPlugsAndUnplugsLeaveTheHandleCountFlat)
             handlesAfterFirst = agent->ask("handles");
     }
     EXPECT_EQ(agent->ask("handles"), handlesAfterFirst);
+}
+
+// What a program printed and how it ended.
+struct Ran {
+    int status = -1;
+    std::vector<std::string> lines;
+};
+
+// Runs a program to its end, in `folder`, its standard output kept (a
+// Windows program, named *.exe, under wine); `meanwhile` runs beside it.
+Ran capture(const std::string& folder, std::vector<std::string> args,
+            const std::function<void()>& meanwhile = {})
+{
+    if (args.front().ends_with(".exe"))
+        args.insert(args.begin(), kWine);
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 1);
+        const int log = open(wineLog().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(log, 2);
+        if (chdir(folder.c_str()) != 0)
+            _exit(126);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    std::thread beside;
+    if (meanwhile)
+        beside = std::thread(meanwhile);
+    std::string text;
+    char chunk[4096];
+    for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;)
+        text.append(chunk, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (beside.joinable())
+        beside.join();
+    Ran ran;
+    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        ran.lines.push_back(line);
+    }
+    return ran;
+}
+
+// A JSON line without its time, which no two runs share.
+std::string untimed(const std::string& line)
+{
+    return std::regex_replace(line, std::regex(R"("t_ms":[^,}]*,?)"), "");
+}
+
+// The installed programs (build-windows --test) on a bridge: the panel, run
+// as panel_agent.exe to read its texts, and krl7741.exe beside the Linux build
+// of krl7741 on the same bridge.
+struct WinePanel : ::testing::Test {
+    Machine machine{Notices::Udev};
+    const std::string folder = installedFolder();
+
+    void SetUp() override { WINE_REQUIRE(folder, "panel_agent.exe"); }
+    Ran windows(std::vector<std::string> args, const std::function<void()>& meanwhile = {})
+    {
+        args.insert(args.begin(), "krl7741.exe");
+        return capture(folder, args, meanwhile);
+    }
+    Ran linux(std::vector<std::string> args, const std::function<void()>& meanwhile = {})
+    {
+        args.insert(args.begin(), KRL_CLI);
+        return capture("/", args, meanwhile);
+    }
+    // Waits until the installed krl7741.exe lists the bridge.
+    void waitListed()
+    {
+        const auto until = std::chrono::steady_clock::now() + kGuard;
+        while (windows({"list"}).status != 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(50ms);
+    }
+};
+
+TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
+{
+    BridgeSpec spec;
+    spec.serial = "KRL-0042";
+    int minor = machine.plug(spec);
+    waitListed();
+    Agent panel(folder, "panel_agent.exe");
+    ASSERT_EQ(panel.greeting(), "ready");
+    const std::string open = "wait StatusBar2 0 20000 USB = OPEN ";
+    ASSERT_EQ(panel.ask(open), "USB = OPEN ");
+    EXPECT_EQ(panel.ask("text StatusBar2 1"), "VID=$6017");
+    EXPECT_EQ(panel.ask("text StatusBar2 2"), "PID=$0200");
+    EXPECT_EQ(panel.ask("text StatusBar2 3"), "HID =KRL-0042");
+
+    // A key pressed and let go: one command on the key, the same at the end of tracking.
+    EXPECT_EQ(panel.ask("press LED1slider Right"), "ok");
+    EXPECT_EQ(panel.ask("text StatusBar2 3"), "$01- $41- $41");
+    EXPECT_EQ(panel.ask("portw"), "");
+    EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704141", "704141"}));
+    if (const char* artifacts = std::getenv("KRL_WINE_ARTIFACTS")) {
+        std::string path = std::string("Z:") + artifacts + "/panel-on-a-bridge.png";
+        std::replace(path.begin(), path.end(), '/', '\\');
+        EXPECT_EQ(panel.ask("shot " + path), "ok");
+    }
+
+    EXPECT_EQ(panel.ask("click KRL7741C"), "ok");
+    EXPECT_EQ(panel.ask("press ILEDslider Right"), "ok");
+    EXPECT_EQ(panel.ask("text StatusBar2 3"), "$F0- $21- $21");
+    EXPECT_EQ(panel.ask("portw"), "I2C error : no Acknowledge from device");
+    EXPECT_EQ(panel.ask("text StatusBar1 0"), "NACK =2");
+    EXPECT_EQ(panel.ask("click KRL7741B"), "ok");
+
+    machine.unplug(minor);
+    EXPECT_EQ(panel.ask("wait StatusBar2 0 20000 USB = Disconnected "), "USB = Disconnected ");
+    EXPECT_EQ(panel.ask("text StatusBar2 1"), "VID=$0000");
+    minor = machine.plug(spec);
+    ASSERT_EQ(panel.ask(open), "USB = OPEN ");
+    EXPECT_EQ(panel.ask("press LED1slider Right"), "ok");
+    EXPECT_EQ(panel.ask("text StatusBar2 3"), "$01- $42- $42");
+    EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704242", "704242"}));
+    machine.unplug(minor);
+    panel.ask("wait StatusBar2 0 20000 USB = Disconnected ");
+}
+
+TEST_F(WinePanel, TheInstalledCommandLineToolAnswersAsOnLinux)
+{
+    const int minor = machine.plug();
+    waitListed();
+    const Ran listedW = windows({"list"});
+    const Ran listedL = linux({"list"});
+    EXPECT_EQ(listedW.status, 0);
+    EXPECT_EQ(listedW.status, listedL.status);
+    ASSERT_EQ(listedW.lines.size(), 1u);
+    EXPECT_TRUE(contains(listedW.lines[0], "6017:0200") && contains(listedW.lines[0], "serial \"KRL-0001\""))
+        << listedW.lines[0];
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--json", "set", "pwm1=3", "peak=7"},
+          std::vector<std::string>{"--json", "--device", "c", "set", "pwm2=1"}}) {
+        const Ran w = windows(args);
+        const Ran l = linux(args);
+        EXPECT_EQ(w.status, l.status);
+        ASSERT_EQ(w.lines.size(), l.lines.size());
+        for (std::size_t i = 0; i < w.lines.size(); ++i)
+            EXPECT_EQ(untimed(w.lines[i]), untimed(l.lines[i]));
+    }
+
+    // The order of ramp steps that share a moment is each platform's own: the
+    // same steps, whatever their order.
+    const std::vector<std::string> ramp = {"--json", "ramp", "seq3", "--interval", "10"};
+    const Ran w = windows(ramp);
+    const Ran l = linux(ramp);
+    EXPECT_EQ(w.status, 0);
+    EXPECT_EQ(w.status, l.status);
+    std::vector<std::string> stepsW, stepsL;
+    for (const std::string& line : w.lines)
+        stepsW.push_back(untimed(line));
+    for (const std::string& line : l.lines)
+        stepsL.push_back(untimed(line));
+    std::sort(stepsW.begin(), stepsW.end());
+    std::sort(stepsL.begin(), stepsL.end());
+    EXPECT_EQ(stepsW, stepsL);
+
+    // A bridge pulled during a ramp: the bridge is lost, exit status 2.
+    const auto before = machine.written(minor).size();
+    const auto pull = [&] {
+        const auto until = std::chrono::steady_clock::now() + kGuard;
+        while (machine.written(minor).size() < before + 10 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(2ms);
+        machine.unplug(minor);
+    };
+    const Ran pulled = windows({"--json", "ramp", "seq1", "--interval", "10"}, pull);
+    EXPECT_EQ(pulled.status, 2);
+    ASSERT_FALSE(pulled.lines.empty());
+    EXPECT_TRUE(contains(pulled.lines.back(), "\"verdict\":\"bridge lost\"")) << pulled.lines.back();
 }
 
 }  // namespace
