@@ -41,7 +41,29 @@ if(WIN32)
       COMMAND ${ICOTOOL} -c -o ${KRL_WINDOWS_ICON} ${pack}
       DEPENDS ${bitmaps}
       VERBATIM)
-    add_custom_target(krl_windows_icon DEPENDS ${KRL_WINDOWS_ICON})
+    # The installer's pictures, drawn from the same icon: the header's
+    # (150 x 57) and the welcome and finish pages' (164 x 314), as the 24-bit
+    # bitmaps NSIS takes, made by ImageMagick (its own name first: Debian 12
+    # has convert-im6.q16, Debian 13 magick).
+    find_program(KRL_MAGICK NAMES magick convert-im6.q16 convert-im7.q16 PATHS /usr/bin NO_DEFAULT_PATH)
+    set(KRL_WINDOWS_PICTURES "")
+    if(KRL_MAGICK)
+      set(KRL_WINDOWS_HEADER ${dir}/installer-header.bmp)
+      set(KRL_WINDOWS_SIDE ${dir}/installer-side.bmp)
+      add_custom_command(
+        OUTPUT ${KRL_WINDOWS_HEADER} ${KRL_WINDOWS_SIDE}
+        COMMAND ${RSVG_CONVERT} -w 49 -h 49 -o ${dir}/header-icon.png ${PROJECT_SOURCE_DIR}/packaging/krl7741-panel.svg
+        COMMAND ${KRL_MAGICK} -size 150x57 xc:white ${dir}/header-icon.png -gravity east -geometry +6+0
+                -composite -type TrueColor BMP3:${KRL_WINDOWS_HEADER}
+        COMMAND ${KRL_MAGICK} -size 164x314 gradient:#3b4250-#1f242c ${dir}/128.png -gravity north
+                -geometry +0+48 -composite -type TrueColor BMP3:${KRL_WINDOWS_SIDE}
+        DEPENDS ${PROJECT_SOURCE_DIR}/packaging/krl7741-panel.svg ${dir}/128.png
+        VERBATIM)
+      set(KRL_WINDOWS_PICTURES ${KRL_WINDOWS_HEADER} ${KRL_WINDOWS_SIDE})
+    else()
+      message(WARNING "ImageMagick not found (imagemagick): the installer shows NSIS's own pictures")
+    endif()
+    add_custom_target(krl_windows_icon ALL DEPENDS ${KRL_WINDOWS_ICON} ${KRL_WINDOWS_PICTURES})
   else()
     message(WARNING "rsvg-convert or icotool not found (librsvg2-bin, icoutils): "
                     "the Windows programs get no icon")
