@@ -2,8 +2,12 @@
 // winebus (its udev/hidraw bus) finds the simulated bridges of Machine, and
 // hidclass, hid.dll and SetupAPI hand them to the Windows build of the hidapi
 // host, the bridge link and the device notice window, run as bridge_agent.exe
-// (tests/windows/bridge_agent.cpp). Run by scripts/check-windows, which builds
-// the agent and names its folder in KRL_WINE_AGENT.
+// (tests/windows/bridge_agent.cpp): WineBench, run by scripts/check-windows,
+// which builds the agent and names its folder in KRL_WINE_AGENT. WinePanel
+// runs the installed panel (as panel_agent.exe) and krl7741.exe the same way:
+// scripts/build-windows --test names their folder in KRL_WINE_INSTALLED.
+// Winebus is on only here, inside the private machine, so no device of the
+// machine running the tests ever reaches wine.
 //
 // One wine prefix and one wineserver serve the whole run, so winebus keeps
 // following the machine's bridges from one scenario to the next; each scenario
@@ -574,6 +578,8 @@ TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
     EXPECT_EQ(panel.ask("text StatusBar2 1"), "VID=$6017");
     EXPECT_EQ(panel.ask("text StatusBar2 2"), "PID=$0200");
     EXPECT_EQ(panel.ask("text StatusBar2 3"), "HID =KRL-0042");
+    // Wine gives the kernel's HID name (maker and product), Windows the USB product string.
+    EXPECT_TRUE(contains(panel.ask("text StatusBar1 3"), "KRL7741 USB-I2C Bridge"));
 
     // A key pressed and let go: one command on the key, the same at the end of tracking.
     EXPECT_EQ(panel.ask("press LED1slider Right"), "ok");
