@@ -106,13 +106,19 @@ MonitorWindow::MonitorWindow(record::Record& record, QWidget* parent)
         record_.clear();
         saveStatus_->clear();
     });
-    connect(&record_, &record::Record::added, this, &MonitorWindow::showRegisters);
+    connect(&record_, &record::Record::added, this, [this] {
+        if (!registersQueued_) {
+            registersQueued_ = true;
+            QMetaObject::invokeMethod(this, &MonitorWindow::showRegisters, Qt::QueuedConnection);
+        }
+    });
 }
 
-// Only a register that changed is written again: most exchanges change none
-// or one.
+// Once the event loop runs, as the trace: only a register that changed is
+// written again.
 void MonitorWindow::showRegisters()
 {
+    registersQueued_ = false;
     const record::Registers& now = record_.registers();
     if (now == shown_)
         return;

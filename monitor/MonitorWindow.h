@@ -35,6 +35,7 @@ private:
     record::Record& record_;
     std::array<QLabel*, 7> registers_{};
     record::Registers shown_;
+    bool registersQueued_ = false;
     QPushButton* save_ = nullptr;
     QPushButton* clear_ = nullptr;
     QLabel* saveStatus_ = nullptr;

@@ -1,12 +1,11 @@
 #include "TrafficView.h"
 
 #include "StripChart.h"
+#include "TraceView.h"
 
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 namespace monitor {
@@ -47,16 +46,7 @@ TrafficView::TrafficView(record::Record& record, QWidget* parent) : QWidget(pare
 
     auto* traceBox = named(new QGroupBox(QStringLiteral("Trace"), this), "TraceBox");
     auto* traceColumn = new QVBoxLayout(traceBox);
-    trace_ = named(new QPlainTextEdit(traceBox), "Trace");
-    trace_->setReadOnly(true);
-    trace_->setUndoRedoEnabled(false);
-    trace_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    trace_->setMaximumBlockCount(kTraceLines);
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPointSizeF(font().pointSizeF());
-    trace_->setFont(fixed);
-    trace_->setToolTip(
-        QStringLiteral("Output report -> reply, newest last; the last %1 are kept.").arg(kTraceLines));
+    trace_ = named(new TraceView(record_, traceBox), "Trace");
     auto* countRow = new QHBoxLayout;
     for (std::size_t i = 0; i < kCounts.size(); ++i) {
         counts_[i] = named(new QLabel(traceBox), kCounts[i].name);
@@ -71,18 +61,13 @@ TrafficView::TrafficView(record::Record& record, QWidget* parent) : QWidget(pare
     column->addWidget(chartBox, 1);
     column->addWidget(traceBox, 1);
 
-    for (const record::Exchange& exchange : record_.exchanges())
-        pending_.push_back(record::text(exchange));
     flush();
     connect(&record_, &record::Record::added, this, &TrafficView::add);
-    connect(&record_, &record::Record::cleared, this, &TrafficView::clear);
+    connect(&record_, &record::Record::cleared, this, &TrafficView::flush);
 }
 
-void TrafficView::add(const record::Exchange& exchange)
+void TrafficView::add()
 {
-    pending_.push_back(record::text(exchange));
-    if (pending_.size() > kTraceLines)
-        pending_.pop_front();  // would be dropped from the trace at once anyway
     if (!flushQueued_) {
         flushQueued_ = true;
         QMetaObject::invokeMethod(this, &TrafficView::flush, Qt::QueuedConnection);
@@ -90,32 +75,16 @@ void TrafficView::add(const record::Exchange& exchange)
 }
 
 // Exchanges come faster than anyone can read them (a ramp at 10 ms, a track
-// bar dragged): the lines that came since the event loop last ran are added
-// in one go, and the counts shown once, before the window is next painted.
+// bar dragged): the trace and the counts catch up with the record once the
+// event loop runs, before the window is next painted.
 void TrafficView::flush()
 {
     flushQueued_ = false;
-    if (!pending_.isEmpty()) {
-        trace_->appendPlainText(pending_.join(QLatin1Char('\n')));
-        pending_.clear();
-    }
-    showCounts();
-}
-
-void TrafficView::clear()
-{
-    pending_.clear();
-    trace_->clear();
-    showCounts();
-    chart_->update();
-}
-
-void TrafficView::showCounts()
-{
+    trace_->follow();
     for (std::size_t i = 0; i < kCounts.size(); ++i)
         counts_[i]->setText(QStringLiteral("%1: %2")
                                 .arg(QLatin1String(kCounts[i].caption))
                                 .arg(record_.count(kCounts[i].verdict)));
+    chart_->update();
 }
-
 }  // namespace monitor

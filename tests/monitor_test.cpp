@@ -8,11 +8,11 @@
 #include "MonitorWindow.h"
 #include "Panel.h"
 #include "Program.h"
+#include "TraceView.h"
 #include "TrackBar.h"
 
 #include <QFileDialog>
 #include <QJsonDocument>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -53,7 +53,13 @@ struct Launch {
     QString trace()
     {
         QCoreApplication::processEvents();
-        return control<QPlainTextEdit>(*program().monitor(), "Trace").toPlainText();
+        return control<monitor::TraceView>(*program().monitor(), "Trace").lines().join('\n');
+    }
+    // The last line in view: the trace follows the newest.
+    QString lastTrace()
+    {
+        QCoreApplication::processEvents();
+        return control<monitor::TraceView>(*program().monitor(), "Trace").linesInView().back();
     }
 
     VirtualBridge board;
@@ -122,7 +128,7 @@ TEST(BusMonitor, ShowsTheTrafficTheCountsAndTheRegistersAsThePanelSetThem)
 
     run.board.setChipAddress(virtualboard::kAddressC);
     run.press("LED1slider", Qt::Key_Right);
-    EXPECT_EQ(run.trace().split('\n').back(), "00 70 42 42 -> 00 F0 42 42  not acknowledged");
+    EXPECT_EQ(run.lastTrace(), "00 70 42 42 -> 00 F0 42 42  not acknowledged");
     EXPECT_EQ(run.monitorText("HostPwm1"), "PWM LED1: 1 (0x01)") << "a NACK sets nothing";
     EXPECT_EQ(run.monitorText("NackCount"), "NACK: 2");
 
