@@ -74,9 +74,12 @@ TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
         Verdict verdict;
     };
     const auto unplugOnWrite = [](Rig& rig) {
-        QObject::connect(
-            &rig.board, &VirtualBridge::exchanged, &rig.board, [&rig] { rig.board.unplug(kBoard, false); },
-            Qt::SingleShotConnection);
+        const auto unplug = [&rig] { rig.board.unplug(kBoard, false); };
+        QObject::connect(&rig.board, &VirtualBridge::exchanged, &rig.board, unplug, Qt::SingleShotConnection);
+    };
+    const auto replug = [](Rig& rig) {
+        rig.board.plug(VirtualBridge::evaluationBoard());
+        rig.link.scan();
     };
     const Fault faults[] = {
         {"acknowledged", [](Rig&) {}, 0x45, {0x00, 0x01, 0x45, 0x45}, Verdict::Acknowledged},
@@ -99,14 +102,7 @@ TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
         {"late", [](Rig& r) { r.board.setReplyShape(ReplyShape::Late); }, 0x4A, {}, Verdict::NoAnswer},
         {"write stalls", [](Rig& r) { r.board.setWritesFail(true); }, 0x4B, {}, Verdict::NoAnswer},
         {"unplugged mid-exchange", unplugOnWrite, 0x4C, {}, Verdict::BridgeLost},
-        {"plugged in again",
-         [](Rig& r) {
-             r.board.plug(VirtualBridge::evaluationBoard());
-             r.link.scan();
-         },
-         0x4D,
-         {0x00, 0x01, 0x4D, 0x4D},
-         Verdict::Acknowledged},
+        {"plugged in again", replug, 0x4D, {0x00, 0x01, 0x4D, 0x4D}, Verdict::Acknowledged},
     };
     Rig rig;
     std::vector<Exchange> expected;

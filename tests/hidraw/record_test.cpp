@@ -62,7 +62,22 @@ TEST_F(HidrawRecord, EveryFaultOfTheBridgeGetsItsVerdict)
             machine.tell(minor, std::string("send 100 ") + hex);
         };
     };
+    // Gone while the panel waits for the reply (the bridge takes 200 ms to answer).
     std::thread unplugger;
+    const auto unplugMidway = [&] {
+        machine.tell(minor, "delay 200");
+        const auto pull = [&machine, minor] {
+            std::this_thread::sleep_for(50ms);
+            machine.tell(minor, "gone");
+        };
+        unplugger = std::thread(pull);
+    };
+    const auto replug = [&] {
+        unplugger.join();
+        machine.unplug(minor);
+        minor = machine.plug();
+        link.scan();
+    };
     const Fault faults[] = {
         {"acknowledged", [] {}, 0x45, {0x00, 0x01, 0x45, 0x45}, Verdict::Acknowledged},
         {"NACK",
@@ -73,32 +88,15 @@ TEST_F(HidrawRecord, EveryFaultOfTheBridgeGetsItsVerdict)
         {"silent", [&] { machine.tell(minor, "silent 1"); }, 0x47, {}, Verdict::NoAnswer},
         {"short", sendsInstead("01"), 0x48, {0x00, 0x01}, Verdict::Acknowledged},
         {"garbage", sendsInstead("5AA53CC3"), 0x49, {0x00, 0x5A, 0xA5, 0x3C}, Verdict::Acknowledged},
-        {"unplugged mid-exchange",
-         [&] {
-             machine.tell(minor, "delay 200");
-             unplugger = std::thread([&machine, minor] {
-                 std::this_thread::sleep_for(50ms);
-                 machine.tell(minor, "gone");
-             });
-         },
-         0x4A,
-         {},
-         Verdict::BridgeLost},
-        {"plugged in again",
-         [&] {
-             unplugger.join();
-             machine.unplug(minor);
-             minor = machine.plug();
-             link.scan();
-         },
-         0x4B,
-         {0x00, 0x01, 0x4B, 0x4B},
-         Verdict::Acknowledged},
+        {"write stalls", [&] { machine.tell(minor, "writefail 32"); }, 0x4A, {}, Verdict::NoAnswer},  // EPIPE
+        {"unplugged mid-exchange", unplugMidway, 0x4B, {}, Verdict::BridgeLost},
+        {"plugged in again", replug, 0x4C, {0x00, 0x01, 0x4C, 0x4C}, Verdict::Acknowledged},
     };
     std::vector<std::tuple<Bytes, Bytes, Verdict>> expected, recordedAs;
     for (const Fault& fault : faults) {
         machine.tell(minor, "chip 70");
         machine.tell(minor, "silent 0");
+        machine.tell(minor, "writefail 0");
         fault.before();
         machine.ask(minor, "opens");  // the node has taken the commands before the exchange
         link.transact(0x70, fault.command, fault.command);
@@ -108,7 +106,7 @@ TEST_F(HidrawRecord, EveryFaultOfTheBridgeGetsItsVerdict)
         recordedAs.emplace_back(e.sent, e.received, e.verdict);
     EXPECT_EQ(recordedAs, expected);
     record::Registers view;
-    view.pwm[0] = 0x0B;
+    view.pwm[0] = 0x0C;
     EXPECT_EQ(traffic.registers(), view) << "the last acknowledged PWM LED1 only";
 }
 
