@@ -1,15 +1,20 @@
-// The panel on real hardware: the bridge through the host's HID services.
+// The panel on real hardware: the bridge through the host's HID services,
+// with the bus monitor and the log when the command line asks for them.
 
 #include "Application.h"
 #include "HidapiHost.h"
-#include "TForm1.h"
+#include "Program.h"
 
 int main(int argc, char** argv)
 {
     app::Application application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral(KRL_DESKTOP_FILE));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
     bridge::HidapiHost host;
-    app::TForm1 Form1(host);
-    Form1.show();
+    const app::Program::Started started = app::Program::start(application.arguments(), host, out, err);
+    if (!started.program)
+        return started.status;
+    started.program->show();
     return application.exec();
 }

@@ -40,14 +40,13 @@ int main(int argc, char** argv)
     QTimer giveUp;
     giveUp.setSingleShot(true);
     QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(
-        &board, &virtualboard::VirtualBridge::exchanged,
-        [&](const virtualboard::Report& output, const virtualboard::Report&, virtualboard::Verdict) {
-            if (output.size() > 2 && output[2] == 0x5F) {
-                lastStepAt = clock.nsecsElapsed();
-                loop.quit();
-            }
-        });
+    QObject::connect(&board, &virtualboard::VirtualBridge::exchanged,
+                     [&](const virtualboard::Report& output, const virtualboard::Report&) {
+                         if (output.size() > 2 && output[2] == 0x5F) {
+                             lastStepAt = clock.nsecsElapsed();
+                             loop.quit();
+                         }
+                     });
 
     for (const int interval : {10, 50}) {
         tseqa->setValue(interval);

@@ -3,15 +3,19 @@
 // across its range N times and prints changes per second; once with the
 // panel alone, once with the demo's board window tracing every exchange and
 // charting the levels (demo), or tracing only, its chart hidden
-// (demo-nochart). With the board window it also prints what one frame of the
-// chart costs with the sweep's exchanges in view.
+// (demo-nochart), or with the bus monitor beside the panel, as
+// KRL7741AT --monitor opens it (monitor). With a chart it also prints what one
+// frame of the chart costs with the sweep's exchanges in view.
 // Under callgrind only the measured sweep is counted, not the warm-up, so
 // instructions per change is the collected total over the changes printed:
 //   valgrind --tool=callgrind --collect-atstart=no build/bench/trackbar_changes 1000 demo
-//   trackbar_changes [changes] [panel|demo|demo-nochart]
+//   trackbar_changes [changes] [panel|demo|demo-nochart|monitor]
 
 #include "Application.h"
 #include "BoardWindow.h"
+#include "Program.h"
+#include "Record.h"
+#include "RecordingHost.h"
 #include "TForm1.h"
 #include "TrackBar.h"
 #include "VirtualBridge.h"
@@ -71,21 +75,38 @@ int main(int argc, char** argv)
     app::Application application(argc, argv);
     const int changes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200000;
     const char* mode = argc > 2 ? argv[2] : "panel";
-    const bool chart = std::strcmp(mode, "demo") == 0;
-    const bool demo = chart || std::strcmp(mode, "demo-nochart") == 0;
-    const int batch = demo ? 10 : 0;
+    const bool monitor = std::strcmp(mode, "monitor") == 0;
+    const bool chart = monitor || std::strcmp(mode, "demo") == 0;
+    const bool demo = std::strcmp(mode, "demo") == 0 || std::strcmp(mode, "demo-nochart") == 0;
+    const int batch = demo || monitor ? 10 : 0;
 
     virtualboard::VirtualBridge board;
     board.setRealTime(false);
     board.plug(virtualboard::VirtualBridge::evaluationBoard());
-    app::TForm1 form(board);
+    // The demo records the panel's traffic for its board window as the
+    // program does for its monitor.
+    record::Record traffic;
+    record::RecordingHost recorded(board, traffic);
     std::unique_ptr<virtualboard::BoardWindow> window;
+    std::unique_ptr<app::TForm1> demoForm;
+    std::unique_ptr<app::Program> program;
+    QTextStream err(stderr);
     if (demo) {
-        window = std::make_unique<virtualboard::BoardWindow>(board);
+        window = std::make_unique<virtualboard::BoardWindow>(board, traffic);
+        demoForm = std::make_unique<app::TForm1>(recorded);
         if (!chart)
             window->findChild<QWidget*>("ChartBox")->hide();
-        window->show();
-        (void)QTest::qWaitForWindowExposed(window.get());
+    } else {
+        app::Options options;
+        options.monitor = monitor;
+        program = std::make_unique<app::Program>(options, board, err);
+    }
+    app::TForm1& form = demo ? *demoForm : program->form();
+    QWidget* beside = demo ? static_cast<QWidget*>(window.get()) : program->monitor();
+    const record::Record* record = demo ? &traffic : program->traffic();
+    if (beside) {
+        beside->show();
+        (void)QTest::qWaitForWindowExposed(beside);
     }
     form.show();
     (void)QTest::qWaitForWindowExposed(&form);
@@ -95,21 +116,21 @@ int main(int argc, char** argv)
     QTest::qWait(50);
     const double rate = sweep(*bar, changes, batch, true);
     std::printf("%s: %d changes of PWM LED2, %.0f changes per second\n",
-                !demo       ? "panel alone"
+                monitor     ? "panel and bus monitor (monitor)"
+                    : !demo ? "panel alone"
                     : chart ? "panel and board window (demo)"
                             : "panel and board window, chart hidden (demo-nochart)",
                 changes, rate);
     if (chart) {
         // The chart's frames while the sweep's exchanges are in view.
-        auto* strip = window->findChild<QWidget*>("Chart");
+        auto* strip = beside->findChild<QWidget*>("Chart");
         constexpr int kFrames = 50;
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < kFrames; ++i)
             strip->repaint();
-        std::printf("chart: %zu exchanges recorded, %.2f ms per frame (%dx%d)\n",
-                    board.history().exchanges().size(), clock.nsecsElapsed() / 1e6 / kFrames, strip->width(),
-                    strip->height());
+        std::printf("chart: %zu exchanges recorded, %.2f ms per frame (%dx%d)\n", record->exchanges().size(),
+                    clock.nsecsElapsed() / 1e6 / kFrames, strip->width(), strip->height());
     }
     return 0;
 }

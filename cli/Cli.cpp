@@ -1,21 +1,16 @@
 // krl7741's entry points: parse (Parse.cpp), then run a Session (Session.cpp)
-// on the host chosen for the invocation, traced when asked.
+// on the host chosen for the invocation.
 
 #include "Cli.h"
 
 #include "Output.h"
 #include "Session.h"
-#include "TracingHost.h"
 #include "VirtualBridge.h"
 
 namespace cli {
 
 int execute(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err)
 {
-    if (invocation.trace) {
-        TracingHost traced(host, err);
-        return Session(invocation, traced, out, err).run();
-    }
     return Session(invocation, host, out, err).run();
 }
 

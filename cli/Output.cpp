@@ -1,29 +1,9 @@
 #include "Output.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
-
-#include <cmath>
 
 namespace cli {
 namespace {
-
-QString verdictText(Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::Acknowledged:
-        return QStringLiteral("acknowledged");
-    case Verdict::NotAcknowledged:
-        return QStringLiteral("not acknowledged");
-    case Verdict::NoAnswer:
-        break;
-    case Verdict::BridgeLost:
-        return QStringLiteral("bridge lost");
-    }
-    return QStringLiteral("no answer");
-}
-
-QString hex(std::uint8_t value) { return driver::hexByte(value); }
 
 QString usbId(std::uint16_t vendor, std::uint16_t product)
 {
@@ -34,12 +14,7 @@ QString usbId(std::uint16_t vendor, std::uint16_t product)
 
 void TextOutput::transaction(const Transaction& t)
 {
-    const QString verdict = t.verdict == Verdict::BridgeLost ? QStringLiteral("no answer (bridge lost)")
-                                                             : verdictText(t.verdict);
-    out_ << QStringLiteral("%1: sent %2 %3 %3, reply %4 %5 %6, %7")
-                .arg(t.byte.description, hex(t.address), hex(t.byte.value), hex(t.status), hex(t.first),
-                     hex(t.second), verdict)
-         << Qt::endl;
+    out_ << t.byte.description << ": " << record::text(t.exchange) << Qt::endl;
 }
 
 void TextOutput::bridge(const Listed& listed)
@@ -55,14 +30,8 @@ void TextOutput::bridge(const Listed& listed)
 
 void JsonOutput::transaction(const Transaction& t)
 {
-    QJsonObject object{
-        // Microseconds are as fine as a host's clock and USB's frames make sense of.
-        {QStringLiteral("t_ms"), std::round(t.ms * 1000.0) / 1000.0},
-        {QStringLiteral("sent"), QJsonArray{t.address, t.byte.value, t.byte.value}},
-        {QStringLiteral("received"), QJsonArray{t.status, t.first, t.second}},
-        {QStringLiteral("verdict"), verdictText(t.verdict)},
-        {QStringLiteral("message"), t.byte.description},
-    };
+    QJsonObject object = record::json(t.exchange, t.origin);
+    object.insert(QStringLiteral("message"), t.byte.description);
     if (!t.byte.control.isEmpty())
         object.insert(QStringLiteral("control"), t.byte.control);
     if (t.byte.position) {

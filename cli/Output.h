@@ -3,6 +3,7 @@
 // bridge listed, as text or, with --json, as one JSON object per line.
 
 #include "Cli.h"
+#include "Record.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -18,17 +19,12 @@ namespace cli {
 inline QString kProgram() { return QStringLiteral("krl7741"); }
 inline QString quoted(const QString& text) { return QLatin1Char('\'') + text + QLatin1Char('\''); }
 
-enum class Verdict { Acknowledged, NotAcknowledged, NoAnswer, BridgeLost };
-
-// One transaction as it is printed.
+// One transaction as it is printed: the exchange as the record keeps it, and
+// how the command line names its byte.
 struct Transaction {
-    double ms = 0.0;  // since the command started, when the byte was sent
+    const record::Exchange& exchange;
+    record::TimePoint origin;  // when the command started
     const Byte& byte;
-    std::uint8_t address = 0;
-    std::uint8_t status = 0;  // the reply's status and two echoed bytes
-    std::uint8_t first = 0;
-    std::uint8_t second = 0;
-    Verdict verdict = Verdict::NoAnswer;
 };
 
 // One bridge `list` found.
@@ -48,7 +44,8 @@ public:
     virtual void bridge(const Listed& listed) = 0;
 };
 
-// "PWM LED1 = $51: sent 70 51 51, reply 01 51 51, acknowledged"
+// "PWM LED1 = $51: 00 70 51 51 -> 00 01 51 51  acknowledged": the panel's
+// message, then the exchange in the record's text form.
 class TextOutput final : public Output {
 public:
     explicit TextOutput(QTextStream& out) : out_(out) {}
@@ -59,6 +56,7 @@ private:
     QTextStream& out_;
 };
 
+// The record's JSON form with the byte's names added:
 // {"message":"PWM LED1 = $51","received":[1,81,81],"sent":[112,81,81],"t_ms":0.412,...}
 class JsonOutput final : public Output {
 public:

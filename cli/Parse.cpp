@@ -126,9 +126,10 @@ const char* const kDescription
       "\n"
       "With --json, each transaction is one line: t_ms (milliseconds since the\n"
       "command started, when the command byte was sent), sent (address and the byte\n"
-      "twice), received (status and the two bytes echoed), verdict (acknowledged,\n"
-      "not acknowledged, no answer, bridge lost); set adds control, position, value\n"
-      "and message as the panel shows them, ramp adds control, level and message.\n"
+      "twice), received (status and the two bytes echoed; empty when no reply\n"
+      "came), verdict (acknowledged, not acknowledged, no answer, bridge lost); set\n"
+      "adds control, position, value and message as the panel shows them, ramp adds\n"
+      "control, level and message.\n"
       "\n"
       "Exit status: 0 all acknowledged, 1 some not acknowledged, 2 some unanswered\n"
       "or the bridge lost, 3 no bridge could be opened, 64 usage error, 130 ramp\n"
@@ -154,8 +155,9 @@ Parsed parse(const QStringList& arguments)
                                     QStringLiteral("S"));
     const QCommandLineOption onVirtual(
         QStringLiteral("virtual"), QStringLiteral("Uses the virtual evaluation board instead of hardware."));
-    const QCommandLineOption trace(QStringLiteral("trace"),
-                                   QStringLiteral("Writes every report and reply on standard error."));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Writes every report and reply on standard error, as the bus monitor traces them."));
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("The ramp's step interval, 10..200 ms (default 50)."),
                                       QStringLiteral("N"));

@@ -51,9 +51,14 @@ private:
 }  // namespace
 
 Session::Session(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err)
-    : inv_(invocation), link_(host), out_(outputFor(invocation, out)), err_(err)
+    : inv_(invocation), recorded_(host, record_), link_(recorded_), out_(outputFor(invocation, out)),
+      err_(err)
 {
-    clock_.start();
+    QObject::connect(&record_, &record::Record::added, [this](const record::Exchange& exchange) {
+        last_ = exchange;
+        if (inv_.trace)
+            err_ << record::text(exchange) << Qt::endl;
+    });
     if (inv_.serial)
         link_.setSerialFilter(inv_.serial->toStdU16String());
 }
@@ -115,28 +120,28 @@ void Session::list()
 
 bool Session::exchange(const Byte& byte)
 {
-    const double ms = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+    last_.reset();
     const bridge::Reply reply = link_.transact(inv_.address, byte.value, byte.value);
-    Verdict verdict = Verdict::Acknowledged;
+    if (!last_) {  // nothing was written: no bridge to write to
+        last_.emplace();
+        last_->at = record_.now();
+        last_->sent = {bridge::kReportId, inv_.address, byte.value, byte.value};
+        last_->verdict = reply.deviceLost ? record::Verdict::BridgeLost : record::Verdict::NoAnswer;
+    }
     int status = kExitAcknowledged;
-    switch (reply.outcome()) {
-    case bridge::Outcome::Acknowledged:
+    switch (last_->verdict) {
+    case record::Verdict::Acknowledged:
         break;
-    case bridge::Outcome::NotAcknowledged:
-        verdict = Verdict::NotAcknowledged;
+    case record::Verdict::NotAcknowledged:
         status = kExitNotAcknowledged;
         break;
-    case bridge::Outcome::NoAnswer:
-        verdict = Verdict::NoAnswer;
+    case record::Verdict::NoAnswer:
+    case record::Verdict::BridgeLost:
         status = kExitNoAnswer;
         break;
     }
-    if (reply.deviceLost) {
-        verdict = Verdict::BridgeLost;
-        status = kExitNoAnswer;
-    }
     status_ = std::max(status_, status);
-    out_->transaction({ms, byte, inv_.address, reply.status, reply.first, reply.second, verdict});
+    out_->transaction({*last_, record_.origin(), byte});
     if (reply.deviceLost)
         error(QStringLiteral("the bridge was lost"));
     return !reply.deviceLost;

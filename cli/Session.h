@@ -1,14 +1,16 @@
 #pragma once
 // One krl7741 run of a checked command line on a host: the scan, then one
-// bridge transaction per command byte, each printed as it ends.
+// bridge transaction per command byte, each printed as it ends from the
+// record of its exchange (and, with --trace, traced on standard error).
 
 #include "BridgeLink.h"
 #include "Cli.h"
 #include "Output.h"
-
-#include <QElapsedTimer>
+#include "Record.h"
+#include "RecordingHost.h"
 
 #include <memory>
+#include <optional>
 
 namespace cli {
 
@@ -28,10 +30,12 @@ private:
     int ramp();
 
     const Invocation& inv_;
+    record::Record record_;  // its time starts with the command
+    record::RecordingHost recorded_;
     bridge::BridgeLink link_;
     std::unique_ptr<Output> out_;
     QTextStream& err_;
-    QElapsedTimer clock_;  // since the command started
+    std::optional<record::Exchange> last_;  // the exchange the last transaction made
     int status_ = kExitAcknowledged;
 };
 

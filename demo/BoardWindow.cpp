@@ -1,19 +1,16 @@
 #include "BoardWindow.h"
 
 #include "Commands.h"
-#include "StripChart.h"
-#include "Trace.h"
+#include "TrafficView.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QRadialGradient>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -52,8 +49,6 @@ W* named(W* widget, const char* name)
 }
 
 }  // namespace
-
-const std::array<QColor, 3> kLedColours{QColor(255, 72, 72), QColor(64, 208, 96), QColor(80, 144, 255)};
 
 // ---------------------------------------------------------------- Lamp
 
@@ -124,8 +119,9 @@ void Lamp::paintEvent(QPaintEvent*)
 
 // ---------------------------------------------------------------- BoardWindow
 
-BoardWindow::BoardWindow(VirtualBridge& bridge, QWidget* parent)
-    : QWidget(parent, Qt::Window), bridge_(bridge), path_(VirtualBridge::evaluationBoard().path)
+BoardWindow::BoardWindow(VirtualBridge& bridge, record::Record& record, QWidget* parent)
+    : QWidget(parent, Qt::Window), bridge_(bridge), record_(record),
+      path_(VirtualBridge::evaluationBoard().path)
 {
     setObjectName(QStringLiteral("BoardWindow"));
     setWindowTitle(QStringLiteral("virtual evaluation board"));
@@ -134,7 +130,6 @@ BoardWindow::BoardWindow(VirtualBridge& bridge, QWidget* parent)
     usbPlugged_->setChecked(bridge_.isPlugged(path_));
     showSettings();
     showRegisters(bridge_.registers());
-    showCounts();
 
     bindSwitches();
     bindBridge();
@@ -150,7 +145,7 @@ void BoardWindow::buildLayout()
     const char* lampNames[] = {"LED1", "LED2", "LED3"};
     for (std::size_t i = 0; i < lamps_.size(); ++i) {
         auto* column = new QVBoxLayout;
-        lamps_[i] = named(new Lamp(kLedColours[i], leds), lampNames[i]);
+        lamps_[i] = named(new Lamp(monitor::kLedColours[i], leds), lampNames[i]);
         auto* caption = new QLabel(QString::fromLatin1(lampNames[i]), leds);
         caption->setAlignment(Qt::AlignHCenter);
         column->addWidget(lamps_[i], 1);
@@ -203,50 +198,17 @@ void BoardWindow::buildLayout()
     }
     switchGrid->setColumnStretch(0, 1);
 
-    // Chart
-    auto* chartBox
-        = named(new QGroupBox(
-                    QStringLiteral("PWM levels, the last %1 s").arg(StripChart::kSpan.count() / 1000), this),
-                "ChartBox");
-    auto* chartColumn = new QVBoxLayout(chartBox);
-    chart_ = named(new StripChart(bridge_, kLedColours, chartBox), "Chart");
-    chartColumn->addWidget(chart_);
-
-    // Trace
-    auto* traceBox = named(new QGroupBox(QStringLiteral("Trace"), this), "TraceBox");
-    auto* traceColumn = new QVBoxLayout(traceBox);
-    trace_ = named(new QPlainTextEdit(traceBox), "Trace");
-    trace_->setReadOnly(true);
-    trace_->setUndoRedoEnabled(false);
-    trace_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    trace_->setMaximumBlockCount(kTraceLines);
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPointSizeF(font().pointSizeF());
-    trace_->setFont(fixed);
-    trace_->setToolTip(
-        QStringLiteral("Output report -> reply, newest last; the last %1 are kept.").arg(kTraceLines));
-    auto* countRow = new QHBoxLayout;
-    ackCount_ = named(new QLabel(traceBox), "AckCount");
-    nackCount_ = named(new QLabel(traceBox), "NackCount");
-    noAnswerCount_ = named(new QLabel(traceBox), "NoAnswerCount");
-    countRow->addWidget(ackCount_);
-    countRow->addWidget(nackCount_);
-    countRow->addWidget(noAnswerCount_);
-    countRow->addStretch(1);
-    traceColumn->addWidget(trace_, 1);
-    traceColumn->addLayout(countRow);
+    auto* traffic = named(new monitor::TrafficView(record_, this), "Traffic");
 
     // The lamps and the registers side by side, the switches below them, then
-    // the chart and the trace sharing whatever height is left. The layout
+    // the traffic (chart and trace) in whatever height is left. The layout
     // keeps the window from shrinking below what its texts need.
     auto* grid = new QGridLayout(this);
     grid->addWidget(leds, 0, 0);
     grid->addWidget(registers, 0, 1);
     grid->addWidget(switches, 1, 0, 1, 2);
-    grid->addWidget(chartBox, 2, 0, 1, 2);
-    grid->addWidget(traceBox, 3, 0, 1, 2);
+    grid->addWidget(traffic, 2, 0, 1, 2);
     grid->setRowStretch(2, 1);
-    grid->setRowStretch(3, 1);
     grid->setColumnStretch(1, 1);
     resize(kWindowSize);
 }
@@ -292,7 +254,6 @@ void BoardWindow::bindBridge()
         if (path == path_)
             showPlugged();
     });
-    connect(&bridge_, &VirtualBridge::exchanged, this, &BoardWindow::addTrace);
 }
 
 void BoardWindow::showRegisters(const Registers& registers)
@@ -328,48 +289,6 @@ void BoardWindow::showSettings()
         group->setExclusive(true);
     }
     silent_->setChecked(bridge_.replyShape() == ReplyShape::Silent);
-}
-
-void BoardWindow::addTrace(const Report& output, const Report& reply, Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::Acknowledged:
-        ++acks_;
-        break;
-    case Verdict::NotAcknowledged:
-        ++nacks_;
-        break;
-    case Verdict::NoAnswer:
-        ++noAnswers_;
-        break;
-    }
-    pendingTrace_.push_back(traceLine(output, reply, verdict));
-    if (pendingTrace_.size() > kTraceLines)
-        pendingTrace_.pop_front();  // would be dropped from the trace at once anyway
-    if (!flushQueued_) {
-        flushQueued_ = true;
-        QMetaObject::invokeMethod(this, &BoardWindow::flushTrace, Qt::QueuedConnection);
-    }
-}
-
-// Exchanges come faster than anyone can read them (a ramp at 10 ms, a track
-// bar dragged): the lines that came since the event loop last ran are added
-// in one go, and the counts shown once, before the window is next painted.
-void BoardWindow::flushTrace()
-{
-    flushQueued_ = false;
-    if (!pendingTrace_.isEmpty()) {
-        trace_->appendPlainText(pendingTrace_.join(QLatin1Char('\n')));
-        pendingTrace_.clear();
-    }
-    showCounts();
-}
-
-void BoardWindow::showCounts()
-{
-    ackCount_->setText(QStringLiteral("Acknowledged: %1").arg(acks_));
-    nackCount_->setText(QStringLiteral("NACK: %1").arg(nacks_));
-    noAnswerCount_->setText(QStringLiteral("No answer: %1").arg(noAnswers_));
 }
 
 }  // namespace virtualboard

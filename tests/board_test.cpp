@@ -6,9 +6,9 @@
 #include "Focus.h"
 #include "Panel.h"
 #include "StatusBar.h"
+#include "TraceView.h"
 #include "TrackBar.h"
 
-#include <QPlainTextEdit>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -34,7 +34,7 @@ double expectedBrightness(int pwm, int peak) { return (pwm / 31.0) * (peak / 31.
 // A panel on a virtual bridge and the board window on the same bridge, both shown.
 class Board : public ::testing::Test {
 protected:
-    explicit Board(bool plugged = true) : p(plugged), board(p.bridge)
+    explicit Board(bool plugged = true) : p(plugged), board(p.bridge, p.record)
     {
         board.show();
         (void)QTest::qWaitForWindowExposed(&board);
@@ -81,11 +81,13 @@ protected:
     QStringList trace()
     {
         QCoreApplication::processEvents();
-        return on<QPlainTextEdit>("Trace").toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return on<monitor::TraceView>("Trace").lines();
     }
+    // The last line in view: the trace follows the newest.
     QString lastTrace()
     {
-        const QStringList lines = trace();
+        QCoreApplication::processEvents();
+        const QStringList lines = on<monitor::TraceView>("Trace").linesInView();
         return lines.isEmpty() ? QString() : lines.back();
     }
     QString reports() { return QString::number(p.bridge.written().size()); }
@@ -121,18 +123,18 @@ TEST_F(Board, StartsFromTheBridgeAsItIs)
     EXPECT_EQ(text("RegIStart"), "I-START: 0 (0x00)");
     for (const char* lamp : {"LED1", "LED2", "LED3"})
         EXPECT_EQ(brightness(lamp), 0.0) << lamp;
-    EXPECT_TRUE(on<QPlainTextEdit>("Trace").isReadOnly());
     EXPECT_TRUE(trace().isEmpty());
     EXPECT_EQ(text("AckCount"), "Acknowledged: 0");
     EXPECT_EQ(text("NackCount"), "NACK: 0");
     EXPECT_EQ(text("NoAnswerCount"), "No answer: 0");
+    EXPECT_EQ(text("BridgeLostCount"), "Bridge lost: 0");
 }
 
 TEST_F(UnpluggedBoard, OpenedOnABrokenBoardShowsItBroken)
 {
     p.bridge.setChipAddress(std::nullopt);
     p.bridge.setReplyShape(virtualboard::ReplyShape::Silent);
-    BoardWindow second(p.bridge);
+    BoardWindow second(p.bridge, p.record);
     EXPECT_FALSE(second.findChild<QCheckBox*>("UsbPlugged")->isChecked());
     EXPECT_TRUE(second.findChild<QRadioButton*>("NoChip")->isChecked());
     EXPECT_TRUE(second.findChild<QCheckBox*>("Silent")->isChecked());
@@ -244,7 +246,7 @@ TEST_F(Board, AChipAtTheOtherAddressNacksInTheTraceTheCountAndThePanel)
     ASSERT_TRUE(p.find<QRadioButton>("KRL7741C").isChecked());
 
     press("LED1slider", Qt::Key_Right);
-    EXPECT_EQ(lastTrace(), "00 72 41 41 -> 00 F0 41 41  NACK");
+    EXPECT_EQ(lastTrace(), "00 72 41 41 -> 00 F0 41 41  not acknowledged");
     EXPECT_EQ(text("NackCount"), "NACK: " + reports());
     EXPECT_EQ(text("AckCount"), "Acknowledged: 0");
     EXPECT_EQ(p.portw(), kNoAcknowledge);
@@ -265,7 +267,7 @@ TEST_F(Board, AChipAtTheOtherAddressNacksInTheTraceTheCountAndThePanel)
     click("NoChip");
     EXPECT_EQ(p.bridge.chipAddress(), std::nullopt);
     press("LED1slider", Qt::Key_Right);
-    EXPECT_EQ(lastTrace(), "00 72 43 43 -> 00 F0 43 43  NACK");
+    EXPECT_EQ(lastTrace(), "00 72 43 43 -> 00 F0 43 43  not acknowledged");
     EXPECT_EQ(p.portw(), kNoAcknowledge);
 
     click("ChipBT");
@@ -352,16 +354,17 @@ TEST_F(Board, ASilentBridgeIsNoAnswerAndThePanelGoesOnOnceItSpeaksAgain)
 
 TEST_F(Board, TheTraceKeepsTheNewestLinesAndTheCountsKeepEverything)
 {
-    const int total = BoardWindow::kTraceLines + 5;
+    const int total = static_cast<int>(record::Record::kKept) + 5;
     for (int i = 0; i < total; ++i)
         p.form->link().transact(virtualboard::kAddressBT, static_cast<std::uint8_t>(i & 0xFF),
                                 static_cast<std::uint8_t>(i >> 8));
 
     const QStringList lines = trace();
-    ASSERT_EQ(lines.size(), BoardWindow::kTraceLines);
+    ASSERT_EQ(lines.size(), static_cast<qsizetype>(record::Record::kKept));
     EXPECT_EQ(lines.front(), "00 70 05 00 -> 00 01 05 00  acknowledged");  // report 5
-    EXPECT_EQ(lines.back(), "00 70 EC 03 -> 00 01 EC 03  acknowledged");   // report 1004
-    EXPECT_EQ(text("AckCount"), "Acknowledged: 1005");
+    EXPECT_EQ(lines.back(), "00 70 04 10 -> 00 01 04 10  acknowledged");   // report 4100
+    EXPECT_EQ(lastTrace(), lines.back());
+    EXPECT_EQ(text("AckCount"), "Acknowledged: 4101");
 }
 
 TEST(VirtualBridgeRecord, KeepsOnlyTheNewestReportsSoALongDemoStaysSmall)

@@ -73,9 +73,11 @@ dpkg-deb -x "$deb" "$root"
 dpkg-deb -e "$deb" "$work/control"
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop entries invalid"
 for entry in "$root"/usr/share/applications/*.desktop; do
-  exec=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
   icon=$(sed -n 's/^Icon=//p' "$entry")
-  [[ -x $root/usr/bin/$exec ]] || fail "$(basename "$entry") starts $exec, not in the package"
+  # The entry's own Exec and each of its actions'.
+  for exec in $(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry"); do
+    [[ -x $root/usr/bin/$exec ]] || fail "$(basename "$entry") starts $exec, not in the package"
+  done
   compgen -G "$root/usr/share/icons/hicolor/*/apps/$icon.*" >/dev/null ||
     fail "$(basename "$entry") shows icon $icon, not in the package"
 done

@@ -1,11 +1,15 @@
 // Takes screenshots of the panel on the virtual evaluation board while a
 // "SEQ#3" ramp plays, on a real X server (run it under Xvfb):
-//   screenshot OUTPUT_DIR
-// writes panel.png, board.png (the virtual evaluation board), side-by-side.png
-// (both windows) and screen.png (the whole screen).
+//   screenshot OUTPUT_DIR [board|monitor]
+// writes panel.png, board.png (the virtual evaluation board) or monitor.png
+// (the bus monitor), side-by-side.png (both windows) and screen.png (the whole
+// screen).
 
 #include "Application.h"
 #include "BoardWindow.h"
+#include "MonitorWindow.h"
+#include "Record.h"
+#include "RecordingHost.h"
 #include "TForm1.h"
 #include "TrackBar.h"
 #include "VirtualBridge.h"
@@ -22,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -55,15 +60,23 @@ int main(int argc, char** argv)
     app::Application application(argc, argv);
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
 
+    const bool monitor = argc > 2 && QByteArray(argv[2]) == "monitor";
+
     virtualboard::VirtualBridge board;
-    virtualboard::BoardWindow boardWindow(board);
+    record::Record traffic;
+    record::RecordingHost recorded(board, traffic);
+    std::unique_ptr<QWidget> beside;
+    if (monitor)
+        beside = std::make_unique<monitor::MonitorWindow>(traffic);
+    else
+        beside = std::make_unique<virtualboard::BoardWindow>(board, traffic);
     board.plug(virtualboard::VirtualBridge::evaluationBoard());
-    app::TForm1 form(board);
+    app::TForm1 form(recorded);
     form.move(16, 16);
     form.show();
-    boardWindow.move(form.frameGeometry().right() + 9, 16);
-    boardWindow.show();
-    if (!QTest::qWaitForWindowExposed(&form) || !QTest::qWaitForWindowExposed(&boardWindow))
+    beside->move(form.frameGeometry().right() + 9, 16);
+    beside->show();
+    if (!QTest::qWaitForWindowExposed(&form) || !QTest::qWaitForWindowExposed(beside.get()))
         return 1;
 
     // Set up the chip as an operator would, then play "SEQ#3".
@@ -93,10 +106,11 @@ int main(int argc, char** argv)
     auto grab
         = [screen](const QRect& r) { return screen->grabWindow(0, r.x(), r.y(), r.width(), r.height()); };
     const QRect panel = form.frameGeometry();
-    const QRect boardFrame = boardWindow.frameGeometry();
+    const QRect besideFrame = beside->frameGeometry();
     const bool ok = save(grab(panel), out.filePath(QStringLiteral("panel.png")))
-        && save(grab(boardFrame), out.filePath(QStringLiteral("board.png")))
-        && save(sideBySide(grab(panel), grab(boardFrame)), out.filePath(QStringLiteral("side-by-side.png")))
+        && save(grab(besideFrame),
+                out.filePath(monitor ? QStringLiteral("monitor.png") : QStringLiteral("board.png")))
+        && save(sideBySide(grab(panel), grab(besideFrame)), out.filePath(QStringLiteral("side-by-side.png")))
         && save(screen->grabWindow(0), out.filePath(QStringLiteral("screen.png")));
     return ok ? 0 : 1;
 }

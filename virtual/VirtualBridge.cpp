@@ -1,7 +1,5 @@
 #include "VirtualBridge.h"
 
-#include "Trace.h"
-
 #include <algorithm>
 #include <thread>
 
@@ -233,11 +231,6 @@ void VirtualBridge::applyToChip(std::uint8_t command)
     emit registersChanged(registers_);
 }
 
-void VirtualBridge::record(std::chrono::steady_clock::time_point at, const Report& output, Verdict verdict)
-{
-    history_.add({at, verdict, output.size() > 2 ? output[2] : std::uint8_t{0}, registers_.pwm});
-}
-
 void VirtualBridge::sendDuringNextWait(const std::string& path, Report report)
 {
     for (auto& slot : slots_) {
@@ -259,8 +252,7 @@ int VirtualBridge::deviceWrite(Slot& slot, std::span<const std::uint8_t> report)
     written_.push_back(output);
     writtenAt_.push_back(at);
     if (output.size() < 3 || shape_ == ReplyShape::Silent) {
-        record(at, output, Verdict::NoAnswer);
-        emit exchanged(output, {}, Verdict::NoAnswer);
+        emit exchanged(output, {});
         return static_cast<int>(report.size());
     }
 
@@ -290,12 +282,10 @@ int VirtualBridge::deviceWrite(Slot& slot, std::span<const std::uint8_t> report)
 
     if (shape_ == ReplyShape::Late) {
         slot.late.push_back(reply);
-        record(at, output, Verdict::NoAnswer);
-        emit exchanged(output, {}, Verdict::NoAnswer);
+        emit exchanged(output, {});
     } else {
         slot.ready.push_back(reply);
-        record(at, output, verdictOf(reply));
-        emit exchanged(output, reply, verdictOf(reply));
+        emit exchanged(output, reply);
     }
     return static_cast<int>(report.size());
 }

@@ -6,7 +6,6 @@
 // made to answer badly, late or not at all.
 
 #include "HIDapi.h"
-#include "History.h"
 
 #include <QObject>
 
@@ -100,7 +99,7 @@ public:
     // When true (the default), a reader waiting for a reply that does not
     // come really waits out its time-out, as with real hardware.
     void setRealTime(bool realTime) { realTime_ = realTime; }
-    // The clock the record reads (steady_clock's by default); tests hand it
+    // The clock writtenAt() reads (steady_clock's by default); tests hand it
     // one they move themselves.
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     void setClock(Clock clock) { clock_ = std::move(clock); }
@@ -115,18 +114,14 @@ public:
     {
         written_.clear();
         writtenAt_.clear();
-        history_.clear();
     }
-    // Every exchange, with the chip's PWM levels after it (see History.h).
-    const History& history() const { return history_; }
     const Registers& registers() const { return registers_; }
     int openHandles() const { return openHandles_; }
     std::chrono::milliseconds lastReadTimeout() const { return lastReadTimeout_; }
 
 signals:
     // One output report and the reply the bridge gave (empty when none).
-    void exchanged(const virtualboard::Report& output, const virtualboard::Report& reply,
-                   virtualboard::Verdict verdict);
+    void exchanged(const virtualboard::Report& output, const virtualboard::Report& reply);
     void registersChanged(const virtualboard::Registers& registers);
     void plugChanged(const std::string& path, bool plugged);
     void settingsChanged();
@@ -140,7 +135,6 @@ private:
     int deviceWrite(Slot& slot, std::span<const std::uint8_t> report);
     int deviceRead(Slot& slot, std::span<std::uint8_t> report, std::chrono::milliseconds timeout);
     void applyToChip(std::uint8_t command);
-    void record(std::chrono::steady_clock::time_point at, const Report& output, Verdict verdict);
 
     std::vector<std::shared_ptr<Slot>> slots_;
     std::map<int, std::function<void()>> watchers_;
@@ -152,7 +146,6 @@ private:
     std::deque<Report> written_;
     std::deque<std::chrono::steady_clock::time_point> writtenAt_;
     Clock clock_ = [] { return std::chrono::steady_clock::now(); };
-    History history_;
     Registers registers_;
     int openHandles_ = 0;
     std::chrono::milliseconds lastReadTimeout_{-1};

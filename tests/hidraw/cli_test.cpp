@@ -78,7 +78,7 @@ TEST_F(HidrawCli, SetReachesTheBridgeAsThePanelSendsIt)
     const Result r = krl7741(host, "set peak=24 pwm1=17 pwm2=0 pwm3=30");
     EXPECT_EQ(r.status, cli::kExitAcknowledged) << r.err.toStdString();
     EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"703838", "705151", "706060", "709E9E"}));
-    EXPECT_EQ(r.lines().first(), "ILED PEAK = $38: sent 70 38 38, reply 01 38 38, acknowledged");
+    EXPECT_EQ(r.lines().first(), "ILED PEAK = $38: 00 70 38 38 -> 00 01 38 38  acknowledged");
     EXPECT_TRUE(QTest::qWaitFor([&] { return machine.opens(minor) == 0; }, 5000)) << "closed at the end";
 }
 
@@ -105,6 +105,6 @@ TEST_F(HidrawCli, ABridgeUnpluggedMidRampEndsItWithTwo)
     EXPECT_GE(reached, kUnderWay) << "the ramp was under way";
     // One line for each command that reached the bridge, and one for the one that found it gone.
     EXPECT_EQ(r.lines().size(), static_cast<qsizetype>(reached) + 1) << r.out.toStdString();
-    EXPECT_TRUE(r.lines().last().endsWith("no answer (bridge lost)")) << r.out.toStdString();
+    EXPECT_TRUE(r.lines().last().endsWith("(nothing)  bridge lost")) << r.out.toStdString();
     EXPECT_EQ(r.err, "krl7741: the bridge was lost\n");
 }

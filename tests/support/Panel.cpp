@@ -82,7 +82,7 @@ Panel::Panel(bool plugged, app::Environment environment)
     bridge.setRealTime(false);
     if (plugged)
         bridge.plug(virtualboard::VirtualBridge::evaluationBoard());
-    form = std::make_unique<app::TForm1>(bridge, std::move(environment));
+    form = std::make_unique<app::TForm1>(recorded, std::move(environment));
     form->show();
     (void)QTest::qWaitForWindowExposed(form.get());
 }

@@ -2,6 +2,8 @@
 // A panel window on a virtual bridge, and helpers to find its named controls
 // and to read what the bridge received.
 
+#include "Record.h"
+#include "RecordingHost.h"
 #include "TForm1.h"
 #include "VirtualBridge.h"
 
@@ -44,6 +46,8 @@ T& control(QWidget& window, const char* name)
 // Drags the track bar's handle to `value` with the mouse, as a person would.
 void dragTo(QWidget& trackBar, int value);
 
+// The panel on a virtual bridge, its traffic recorded as the bus monitor
+// records it.
 struct Panel {
     explicit Panel(bool plugged = true, app::Environment environment = {});
     ~Panel();
@@ -58,6 +62,8 @@ struct Panel {
     QString portw() { return find<QTextEdit>("PORTW").toPlainText(); }
 
     virtualboard::VirtualBridge bridge;
+    record::Record record;
+    record::RecordingHost recorded{bridge, record};
     std::unique_ptr<app::TForm1> form;
 };
 

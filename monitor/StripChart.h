@@ -1,15 +1,16 @@
 #pragma once
-// The strip chart of the virtual evaluation board: the chip's three PWM
-// levels (0..31) against time, the last ten seconds scrolling, each channel in
-// its own lane and its LED's colour, drawn as the staircase the chip sees (a
-// level holds until the next command). Replies that were not acknowledged and
-// exchanges the bridge left unanswered are marks on the time axis.
+// The strip chart of the PWM levels: the three levels (0..31) the host
+// believes the chip drives, against time, the last ten seconds scrolling, each
+// channel in its own lane and its LED's colour, drawn as the staircase the
+// acknowledged commands make (a level holds until the next one; a level not
+// yet set is not drawn). Replies that were not acknowledged, exchanges the
+// bridge left unanswered and a bridge lost are marks on the time axis.
 //
-// It reads the virtual bridge's record (History.h) when it paints, and paints
-// only while shown: a frame timer scrolls it while anything in view can move,
-// and the first exchange after a quiet spell wakes it.
+// It reads the record (Record.h) when it paints, and paints only while shown:
+// a frame timer scrolls it while anything in view can move, and the first
+// exchange after a quiet spell wakes it.
 
-#include "VirtualBridge.h"
+#include "Record.h"
 
 #include <QColor>
 #include <QTimer>
@@ -17,21 +18,22 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <vector>
 
-namespace virtualboard {
+namespace monitor {
 
 // One channel's staircase: the level from `ms` on, up to the next step. `ms`
 // is the time before now, negative (the window's left edge is -span).
 struct Step {
     double ms = 0.0;
-    int level = 0;
+    std::optional<int> level;
     bool operator==(const Step&) const = default;
 };
 
 struct Mark {
     double ms = 0.0;
-    Verdict verdict = Verdict::NotAcknowledged;  // or NoAnswer
+    record::Verdict verdict = record::Verdict::NotAcknowledged;  // or NoAnswer, BridgeLost
     bool operator==(const Mark&) const = default;
 };
 
@@ -41,8 +43,7 @@ struct ChartSeries {
 };
 
 // What the chart draws at `now` from the record, for the last `span`.
-ChartSeries chartSeries(const History& history, std::chrono::steady_clock::time_point now,
-                        std::chrono::milliseconds span);
+ChartSeries chartSeries(const record::Record& record, record::TimePoint now, std::chrono::milliseconds span);
 
 class StripChart final : public QWidget {
     Q_OBJECT
@@ -50,10 +51,12 @@ public:
     static constexpr std::chrono::milliseconds kSpan{10000};
     static constexpr std::chrono::milliseconds kFrame{40};  // 25 frames a second while it scrolls
 
-    StripChart(const VirtualBridge& bridge, std::array<QColor, 3> colours, QWidget* parent = nullptr);
+    StripChart(const record::Record& record, std::array<QColor, 3> colours, QWidget* parent = nullptr);
 
     // True while the frame timer runs.
     bool scrolling() const { return frames_.isActive(); }
+    // What the next frame draws.
+    ChartSeries series() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -67,10 +70,10 @@ private:
     void wake();
     void frame();
 
-    const VirtualBridge& bridge_;
+    const record::Record& record_;
     std::array<QColor, 3> colours_;
     QTimer frames_;
     QMetaObject::Connection watch_;
 };
 
-}  // namespace virtualboard
+}  // namespace monitor

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace virtualboard {
+namespace monitor {
 namespace {
 
 using Ms = std::chrono::duration<double, std::milli>;
@@ -26,15 +26,17 @@ const char* const kLaneNames[] = {"LED1", "LED2", "LED3"};
 
 }  // namespace
 
-ChartSeries chartSeries(const History& history, std::chrono::steady_clock::time_point now,
-                        std::chrono::milliseconds span)
+using record::Exchange;
+using record::Verdict;
+
+ChartSeries chartSeries(const record::Record& record, record::TimePoint now, std::chrono::milliseconds span)
 {
-    const auto& all = history.exchanges();
+    const auto& all = record.exchanges();
     const auto from = now - span;
     // The record is in time order: the first exchange in view, and the levels before it.
     const auto first
         = std::partition_point(all.begin(), all.end(), [&](const Exchange& e) { return e.at <= from; });
-    const Levels before = first == all.begin() ? history.levelsBefore() : std::prev(first)->pwm;
+    const record::Levels before = first == all.begin() ? record.levelsBefore() : std::prev(first)->pwm;
 
     ChartSeries series;
     for (std::size_t c = 0; c < series.steps.size(); ++c)
@@ -51,18 +53,20 @@ ChartSeries chartSeries(const History& history, std::chrono::steady_clock::time_
     return series;
 }
 
-StripChart::StripChart(const VirtualBridge& bridge, std::array<QColor, 3> colours, QWidget* parent)
-    : QWidget(parent), bridge_(bridge), colours_(colours)
+StripChart::StripChart(const record::Record& record, std::array<QColor, 3> colours, QWidget* parent)
+    : QWidget(parent), record_(record), colours_(colours)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setToolTip(QStringLiteral("PWM LED1, LED2 and LED3 (0..31) over the last %1 s, newest on the right; "
                               "marks under the time axis: a reply not acknowledged (triangle), "
-                              "no answer from the bridge (bar).")
+                              "no answer from the bridge or the bridge lost (bar).")
                    .arg(kSpan.count() / 1000));
     frames_.setInterval(kFrame);
     connect(&frames_, &QTimer::timeout, this, &StripChart::frame);
 }
+
+ChartSeries StripChart::series() const { return chartSeries(record_, record_.now(), kSpan); }
 
 QSize StripChart::sizeHint() const { return kPreferredSize; }
 
@@ -73,7 +77,7 @@ QSize StripChart::minimumSizeHint() const
 
 void StripChart::showEvent(QShowEvent*)
 {
-    watch_ = connect(&bridge_, &VirtualBridge::exchanged, this, &StripChart::wake);
+    watch_ = connect(&record_, &record::Record::added, this, &StripChart::wake);
     wake();
 }
 
@@ -96,8 +100,8 @@ void StripChart::wake()
 void StripChart::frame()
 {
     update();
-    const auto& all = bridge_.history().exchanges();
-    if (all.empty() || all.back().at + kSpan < bridge_.now())
+    const auto& all = record_.exchanges();
+    if (all.empty() || all.back().at + kSpan < record_.now())
         frames_.stop();
 }
 
@@ -128,7 +132,7 @@ void StripChart::paintEvent(QPaintEvent*)
         }
     }
 
-    const ChartSeries series = chartSeries(bridge_.history(), bridge_.now(), kSpan);
+    const ChartSeries series = this->series();
     const double laneHeight = plot.height() / 3.0;
     for (std::size_t c = 0; c < series.steps.size(); ++c) {
         const double top = plot.top() + c * laneHeight;
@@ -147,13 +151,19 @@ void StripChart::paintEvent(QPaintEvent*)
             int x;
             int entry, low, high, last;
         };
+        // A level the host has not set yet is not drawn: the line starts at
+        // the first step it knows (once known, a level stays known).
         const std::vector<Step>& steps = series.steps[c];
+        const auto known = std::find_if(steps.begin(), steps.end(), [](const Step& s) { return s.level; });
+        if (known == steps.end())
+            continue;
+        const auto first = static_cast<std::size_t>(known - steps.begin());
         std::vector<Column> columns;
-        for (std::size_t k = 1; k < steps.size(); ++k) {
+        for (std::size_t k = first + 1; k < steps.size(); ++k) {
             const int at = qRound(x(steps[k].ms));
-            const int level = steps[k].level;
+            const int level = *steps[k].level;
             if (columns.empty() || columns.back().x != at) {
-                const int before = steps[k - 1].level;
+                const int before = *steps[k - 1].level;
                 columns.push_back({at, before, std::min(before, level), std::max(before, level), level});
             } else {
                 Column& column = columns.back();
@@ -164,12 +174,12 @@ void StripChart::paintEvent(QPaintEvent*)
         }
         QPolygonF line;
         line.reserve(static_cast<qsizetype>(4 * columns.size() + 2));
-        line << QPointF(plot.left(), y(steps.front().level));
+        line << QPointF(first == 0 ? plot.left() : x(known->ms), y(*known->level));
         for (const Column& column : columns) {
             for (const int level : {column.entry, column.low, column.high, column.last})
                 line << QPointF(column.x, y(level));
         }
-        line << QPointF(x(0), y(steps.back().level));
+        line << QPointF(x(0), y(*steps.back().level));
         painter.setPen(QPen(colours_[c], 1));
         painter.drawPolyline(line);
     }
@@ -193,4 +203,4 @@ void StripChart::paintEvent(QPaintEvent*)
     }
 }
 
-}  // namespace virtualboard
+}  // namespace monitor

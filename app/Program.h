@@ -1,0 +1,66 @@
+#pragma once
+// The panel program's command line and what its options add to the panel:
+// --monitor, the bus monitor beside it; --log FILE, every exchange appended to
+// FILE as a JSON line. Without options the panel is all there is, on the host
+// as it is.
+
+#include "HIDapi.h"
+#include "Log.h"
+#include "MonitorWindow.h"
+#include "Record.h"
+#include "RecordingHost.h"
+#include "TForm1.h"
+
+#include <QStringList>
+#include <QTextStream>
+
+#include <memory>
+
+namespace app {
+
+inline constexpr int kExitUsage = 64;  // a bad command line or an unusable log: nothing was sent
+
+struct Options {
+    bool monitor = false;
+    QString log;  // empty: no log
+};
+
+class Program {
+public:
+    // Reads the command line (arguments[0] is the program) and builds the
+    // panel on `host` with what the options ask for, none of it shown yet.
+    // Help goes to `out`. When the result has no program, the command line
+    // was help, wrong, or named a log that cannot be written: `status` is the
+    // exit status, the reason is on `err`, and nothing was sent.
+    struct Started;
+    static Started start(const QStringList& arguments, bridge::HIDapi& host, QTextStream& out,
+                         QTextStream& err);
+
+    // `err` (where a log that stops says so when there is no monitor) must
+    // outlive the program.
+    Program(const Options& options, bridge::HIDapi& host, QTextStream& err);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Shows the panel, and the monitor beside it.
+    void show();
+
+    TForm1& form() { return *form_; }
+    monitor::MonitorWindow* monitor() { return monitor_.get(); }
+    record::Record* traffic() { return record_.get(); }
+
+private:
+    std::unique_ptr<record::Record> record_;
+    std::unique_ptr<record::RecordingHost> recorded_;
+    std::unique_ptr<record::Log> log_;
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<monitor::MonitorWindow> monitor_;
+};
+
+struct Program::Started {
+    std::unique_ptr<Program> program;
+    int status = 0;
+};
+
+}  // namespace app

@@ -1,0 +1,180 @@
+#include "MonitorWindow.h"
+
+#include "Commands.h"
+#include "TrafficView.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <optional>
+
+namespace monitor {
+namespace {
+
+constexpr QSize kWindowSize{480, 560};
+constexpr int kGap = 8;  // between the panel and the window beside it
+
+template <typename W>
+W* named(W* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+std::optional<int> pwm(const record::Registers& r, std::size_t i) { return r.pwm[i]; }
+
+QString registerText(const char* caption, std::optional<int> value)
+{
+    if (!value)
+        return QStringLiteral("%1: unknown").arg(QLatin1String(caption));
+    return QStringLiteral("%1: %2 (0x%3)")
+        .arg(QLatin1String(caption))
+        .arg(*value)
+        .arg(driver::hexByte(static_cast<std::uint8_t>(*value)));
+}
+
+// Caption and value of each register view label, in its grid order.
+std::array<std::pair<const char*, std::optional<int>>, 7> registerValues(const record::Registers& r)
+{
+    return {{{"Peak current", r.peakCurrent},
+             {"I-START", r.iStart},
+             {"I-STOP", r.iStop},
+             {"GD START", r.gdStart},
+             {"PWM LED1", pwm(r, 0)},
+             {"PWM LED2", pwm(r, 1)},
+             {"PWM LED3", pwm(r, 2)}}};
+}
+
+}  // namespace
+
+MonitorWindow::MonitorWindow(record::Record& record, QWidget* parent)
+    : QWidget(parent, Qt::Window), record_(record)
+{
+    setObjectName(QStringLiteral("MonitorWindow"));
+    setWindowTitle(QStringLiteral("KRL7741 bus monitor"));
+
+    auto* registers
+        = named(new QGroupBox(QStringLiteral("Registers, as the host set them"), this), "HostRegisters");
+    registers->setToolTip(QStringLiteral("The values of the commands the chip acknowledged; "
+                                         "unknown until the panel first sets one."));
+    auto* grid = new QGridLayout(registers);
+    grid->setVerticalSpacing(2);
+    const char* names[]
+        = {"HostPeak", "HostIStart", "HostIStop", "HostGdStart", "HostPwm1", "HostPwm2", "HostPwm3"};
+    for (std::size_t i = 0; i < registers_.size(); ++i) {
+        registers_[i] = named(new QLabel(registers), names[i]);
+        registers_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid->addWidget(registers_[i], static_cast<int>(i % 4), static_cast<int>(i / 4));
+    }
+
+    auto* traffic = named(new TrafficView(record_, this), "Traffic");
+
+    save_ = named(new QPushButton(QStringLiteral("Save..."), this), "Save");
+    save_->setToolTip(QStringLiteral("Saves the record, one JSON object per exchange and line."));
+    clear_ = named(new QPushButton(QStringLiteral("Clear"), this), "Clear");
+    clear_->setToolTip(QStringLiteral("Forgets every exchange and the counts."));
+    saveStatus_ = named(new QLabel(this), "SaveStatus");
+    logStatus_ = named(new QLabel(this), "LogStatus");
+    logStatus_->setWordWrap(true);
+    logStatus_->hide();
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(save_);
+    buttons->addWidget(clear_);
+    buttons->addWidget(saveStatus_, 1);
+
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(registers);
+    column->addWidget(traffic, 1);
+    column->addLayout(buttons);
+    column->addWidget(logStatus_);
+    resize(kWindowSize);
+
+    shown_ = record_.registers();
+    const auto values = registerValues(shown_);
+    for (std::size_t i = 0; i < registers_.size(); ++i)
+        registers_[i]->setText(registerText(values[i].first, values[i].second));
+
+    connect(save_, &QPushButton::clicked, this, &MonitorWindow::askWhereToSave);
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        record_.clear();
+        saveStatus_->clear();
+    });
+    connect(&record_, &record::Record::added, this, [this] {
+        if (!registersQueued_) {
+            registersQueued_ = true;
+            QMetaObject::invokeMethod(this, &MonitorWindow::showRegisters, Qt::QueuedConnection);
+        }
+    });
+}
+
+// Once the event loop runs, as the trace: only a register that changed is
+// written again.
+void MonitorWindow::showRegisters()
+{
+    registersQueued_ = false;
+    const record::Registers& now = record_.registers();
+    if (now == shown_)
+        return;
+    const auto before = registerValues(shown_);
+    const auto after = registerValues(now);
+    for (std::size_t i = 0; i < registers_.size(); ++i) {
+        if (after[i].second != before[i].second)
+            registers_[i]->setText(registerText(after[i].first, after[i].second));
+    }
+    shown_ = now;
+}
+
+void MonitorWindow::askWhereToSave()
+{
+    auto* dialog = new QFileDialog(this, QStringLiteral("Save the record"), QString(),
+                                   QStringLiteral("JSON lines (*.jsonl);;All files (*)"));
+    dialog->setObjectName(QStringLiteral("SaveDialog"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("jsonl"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, &MonitorWindow::saveTo);
+    dialog->open();
+}
+
+void MonitorWindow::saveTo(const QString& path)
+{
+    const QString error = record::save(record_, path);
+    if (error.isEmpty())
+        saveStatus_->setText(QStringLiteral("Saved %1 exchanges.").arg(record_.exchanges().size()));
+    else
+        saveStatus_->setText(QStringLiteral("Not saved: %1").arg(error));
+}
+
+void MonitorWindow::showLog(const QString& text)
+{
+    logStatus_->setText(text);
+    logStatus_->show();
+}
+
+void placeBeside(QWidget& window, const QWidget& panel)
+{
+    const QRect frame = panel.frameGeometry();
+    const QScreen* screen = panel.screen();
+    const QRect room = screen ? screen->availableGeometry() : QRect();
+    const int width = window.frameGeometry().width();
+    const int height = window.frameGeometry().height();
+
+    int x = frame.right() + 1 + kGap;
+    if (room.isValid() && x + width > room.right() + 1)
+        x = frame.left() - kGap - width;
+    int y = frame.top();
+    if (room.isValid()) {
+        x = std::clamp(x, room.left(), std::max(room.left(), room.right() + 1 - width));
+        y = std::clamp(y, room.top(), std::max(room.top(), room.bottom() + 1 - height));
+    }
+    window.move(x, y);
+}
+
+}  // namespace monitor

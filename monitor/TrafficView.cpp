@@ -1,0 +1,90 @@
+#include "TrafficView.h"
+
+#include "StripChart.h"
+#include "TraceView.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace monitor {
+namespace {
+
+template <typename W>
+W* named(W* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+struct Count {
+    record::Verdict verdict;
+    const char* name;
+    const char* caption;
+};
+constexpr std::array<Count, record::kVerdicts> kCounts{{
+    {record::Verdict::Acknowledged, "AckCount", "Acknowledged"},
+    {record::Verdict::NotAcknowledged, "NackCount", "NACK"},
+    {record::Verdict::NoAnswer, "NoAnswerCount", "No answer"},
+    {record::Verdict::BridgeLost, "BridgeLostCount", "Bridge lost"},
+}};
+
+}  // namespace
+
+const std::array<QColor, 3> kLedColours{QColor(255, 72, 72), QColor(64, 208, 96), QColor(80, 144, 255)};
+
+TrafficView::TrafficView(record::Record& record, QWidget* parent) : QWidget(parent), record_(record)
+{
+    auto* chartBox
+        = named(new QGroupBox(
+                    QStringLiteral("PWM levels, the last %1 s").arg(StripChart::kSpan.count() / 1000), this),
+                "ChartBox");
+    auto* chartColumn = new QVBoxLayout(chartBox);
+    chart_ = named(new StripChart(record_, kLedColours, chartBox), "Chart");
+    chartColumn->addWidget(chart_);
+
+    auto* traceBox = named(new QGroupBox(QStringLiteral("Trace"), this), "TraceBox");
+    auto* traceColumn = new QVBoxLayout(traceBox);
+    trace_ = named(new TraceView(record_, traceBox), "Trace");
+    auto* countRow = new QHBoxLayout;
+    for (std::size_t i = 0; i < kCounts.size(); ++i) {
+        counts_[i] = named(new QLabel(traceBox), kCounts[i].name);
+        countRow->addWidget(counts_[i]);
+    }
+    countRow->addStretch(1);
+    traceColumn->addWidget(trace_, 1);
+    traceColumn->addLayout(countRow);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(chartBox, 1);
+    column->addWidget(traceBox, 1);
+
+    flush();
+    connect(&record_, &record::Record::added, this, &TrafficView::add);
+    connect(&record_, &record::Record::cleared, this, &TrafficView::flush);
+}
+
+void TrafficView::add()
+{
+    if (!flushQueued_) {
+        flushQueued_ = true;
+        QMetaObject::invokeMethod(this, &TrafficView::flush, Qt::QueuedConnection);
+    }
+}
+
+// Exchanges come faster than anyone can read them (a ramp at 10 ms, a track
+// bar dragged): the trace and the counts catch up with the record once the
+// event loop runs, before the window is next painted.
+void TrafficView::flush()
+{
+    flushQueued_ = false;
+    trace_->follow();
+    for (std::size_t i = 0; i < kCounts.size(); ++i)
+        counts_[i]->setText(QStringLiteral("%1: %2")
+                                .arg(QLatin1String(kCounts[i].caption))
+                                .arg(record_.count(kCounts[i].verdict)));
+    chart_->update();
+}
+}  // namespace monitor

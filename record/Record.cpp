@@ -1,0 +1,170 @@
+#include "Record.h"
+
+#include "BridgeLink.h"
+#include "Commands.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <cmath>
+
+namespace record {
+namespace {
+
+using Ms = std::chrono::duration<double, std::milli>;
+
+// The report without its id, as a JSON array of numbers.
+QJsonArray payload(const Bytes& report)
+{
+    QJsonArray bytes;
+    for (std::size_t i = 1; i < report.size(); ++i)
+        bytes.append(report[i]);
+    return bytes;
+}
+
+}  // namespace
+
+void Registers::apply(std::uint8_t command)
+{
+    const int value = command & driver::kValueMax;
+    switch (command & ~driver::kValueMax & 0xFF) {
+    case driver::kPeakCurrentOff:
+        peakCurrent = 0;
+        break;
+    case driver::kPeakCurrent:
+        peakCurrent = value;
+        break;
+    case driver::kPwmLed1:
+        pwm[0] = value;
+        break;
+    case driver::kPwmLed2:
+        pwm[1] = value;
+        break;
+    case driver::kPwmLed3:
+        pwm[2] = value;
+        break;
+    case driver::kIledUp:
+        iStart = value;
+        break;
+    case driver::kIledDown:
+        iStop = value;
+        break;
+    default:  // driver::kGdStart
+        gdStart = value;
+        break;
+    }
+}
+
+Verdict verdictOf(const Bytes& reply)
+{
+    if (reply.size() < 2 || reply[1] == bridge::kStatusNone)
+        return Verdict::NoAnswer;
+    return reply[1] == bridge::kStatusNack ? Verdict::NotAcknowledged : Verdict::Acknowledged;
+}
+
+QString verdictText(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Acknowledged:
+        return QStringLiteral("acknowledged");
+    case Verdict::NotAcknowledged:
+        return QStringLiteral("not acknowledged");
+    case Verdict::NoAnswer:
+        break;
+    case Verdict::BridgeLost:
+        return QStringLiteral("bridge lost");
+    }
+    return QStringLiteral("no answer");
+}
+
+QString hexBytes(const Bytes& bytes)
+{
+    QStringList texts;
+    for (const auto byte : bytes)
+        texts << driver::hexByte(byte);
+    return texts.join(QLatin1Char(' '));
+}
+
+QString text(const Exchange& exchange)
+{
+    return QStringLiteral("%1 -> %2  %3")
+        .arg(hexBytes(exchange.sent),
+             exchange.received.empty() ? QStringLiteral("(nothing)") : hexBytes(exchange.received),
+             verdictText(exchange.verdict));
+}
+
+QJsonObject json(const Exchange& exchange, TimePoint origin)
+{
+    // Microseconds are as fine as a host's clock and USB's frames make sense of.
+    const double ms = std::round(Ms(exchange.at - origin).count() * 1000.0) / 1000.0;
+    return {
+        {QStringLiteral("t_ms"), ms},
+        {QStringLiteral("sent"), payload(exchange.sent)},
+        {QStringLiteral("received"), payload(exchange.received)},
+        {QStringLiteral("verdict"), verdictText(exchange.verdict)},
+    };
+}
+
+Record::Record(QObject* parent) : QObject(parent)
+{
+    setClock([] { return std::chrono::steady_clock::now(); });
+}
+
+void Record::setClock(Clock clock)
+{
+    clock_ = std::move(clock);
+    origin_ = clock_();
+    wallOrigin_ = QDateTime::currentDateTimeUtc();
+}
+
+void Record::add(TimePoint at, Bytes sent, Bytes received, Verdict verdict)
+{
+    if (verdict == Verdict::Acknowledged && sent.size() > 2)
+        registers_.apply(sent[2]);
+    if (exchanges_.size() == kKept) {
+        levelsBefore_ = exchanges_.front().pwm;
+        exchanges_.pop_front();
+    }
+    ++counts_[static_cast<std::size_t>(verdict)];
+    exchanges_.push_back({at, std::move(sent), std::move(received), verdict, registers_.pwm});
+    emit added(exchanges_.back());
+}
+
+void Record::clear()
+{
+    levelsBefore_ = registers_.pwm;
+    exchanges_.clear();
+    counts_ = {};
+    emit cleared();
+}
+
+QDateTime Record::wallTime(TimePoint at) const
+{
+    return wallOrigin_.addMSecs(std::llround(Ms(at - origin_).count()));
+}
+
+QJsonObject Record::line(const Exchange& exchange) const
+{
+    QJsonObject object = json(exchange, origin_);
+    object.insert(QStringLiteral("time"), wallTime(exchange.at).toString(Qt::ISODateWithMs));
+    return object;
+}
+
+QString save(const Record& record, const QString& path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return file.errorString();
+    for (const Exchange& exchange : record.exchanges()) {
+        file.write(QJsonDocument(record.line(exchange)).toJson(QJsonDocument::Compact));
+        file.write("\n");
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+}  // namespace record

@@ -1,0 +1,125 @@
+#pragma once
+// The record of the bridge's traffic: for every output report, when it was
+// written, what was sent, what came back and what that means. One record
+// serves every front end: krl7741's output and trace, the bus monitor, the
+// demo's board window and the log all print an exchange the one way written
+// here. Bounded: the newest kKept exchanges are kept, with the PWM levels the
+// host believed in before the oldest of them.
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace record {
+
+using Bytes = std::vector<std::uint8_t>;
+using TimePoint = std::chrono::steady_clock::time_point;
+using Clock = std::function<TimePoint()>;
+
+enum class Verdict { Acknowledged, NotAcknowledged, NoAnswer, BridgeLost };
+inline constexpr std::size_t kVerdicts = 4;
+
+// PWM LED1, LED2, LED3 (0..31); nullopt until the host first set one.
+using Levels = std::array<std::optional<int>, 3>;
+
+// What the host believes the chip's registers hold: the values of the
+// commands the chip acknowledged. A command that was not acknowledged, or not
+// answered, changes nothing here.
+struct Registers {
+    std::optional<int> peakCurrent;
+    Levels pwm;
+    std::optional<int> iStart;
+    std::optional<int> iStop;
+    std::optional<int> gdStart;
+
+    // Takes an acknowledged command byte.
+    void apply(std::uint8_t command);
+    bool operator==(const Registers&) const = default;
+};
+
+struct Exchange {
+    TimePoint at;    // when the output report was written
+    Bytes sent;      // the output report, report id first
+    Bytes received;  // the input report read for it, report id first; empty when none came
+    Verdict verdict = Verdict::NoAnswer;
+    Levels pwm;  // the host's PWM levels once this exchange was judged
+    bool operator==(const Exchange&) const = default;
+};
+
+// What a reply says by its status byte: a NACK, no status (nothing, or a zero
+// status: the bridge did not answer), or any other status as an
+// acknowledgement. A lost bridge is judged by the host, not by a reply.
+Verdict verdictOf(const Bytes& reply);
+
+// "acknowledged", "not acknowledged", "no answer", "bridge lost".
+QString verdictText(Verdict verdict);
+// "00 70 41 41": each byte as two upper-case hexadecimal digits.
+QString hexBytes(const Bytes& bytes);
+// The text form of an exchange: "00 70 41 41 -> 00 01 41 41  acknowledged";
+// the reply reads "(nothing)" when none came.
+QString text(const Exchange& exchange);
+// The JSON form: t_ms (milliseconds from `origin` to the write, to the
+// microsecond), sent and received (the reports without their report id) and
+// verdict.
+QJsonObject json(const Exchange& exchange, TimePoint origin);
+
+class Record final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kKept = 4096;
+
+    explicit Record(QObject* parent = nullptr);
+
+    // The clock exchanges are timed by (steady_clock's by default); tests
+    // hand it one they move themselves. Setting it starts the record's time.
+    void setClock(Clock clock);
+    TimePoint now() const { return clock_(); }
+
+    void add(TimePoint at, Bytes sent, Bytes received, Verdict verdict);
+    // Forgets the exchanges and the counts; the host's view of the registers stays.
+    void clear();
+
+    // Oldest first.
+    const std::deque<Exchange>& exchanges() const { return exchanges_; }
+    // The PWM levels before the oldest exchange kept.
+    const Levels& levelsBefore() const { return levelsBefore_; }
+    const Registers& registers() const { return registers_; }
+    // Exchanges of each verdict since the start or the last clear, the dropped ones included.
+    long long count(Verdict verdict) const { return counts_[static_cast<std::size_t>(verdict)]; }
+
+    // When the record's time began: the JSON forms count t_ms from here.
+    TimePoint origin() const { return origin_; }
+    // The time of day (UTC) at `at`.
+    QDateTime wallTime(TimePoint at) const;
+    // The JSON form with the time of day added as "time" (ISO 8601, UTC, to
+    // the millisecond): one line of a saved record or of the log.
+    QJsonObject line(const Exchange& exchange) const;
+
+signals:
+    void added(const record::Exchange& exchange);
+    void cleared();
+
+private:
+    Clock clock_;
+    TimePoint origin_;
+    QDateTime wallOrigin_;
+    std::deque<Exchange> exchanges_;
+    Levels levelsBefore_;
+    Registers registers_;
+    std::array<long long, kVerdicts> counts_{};
+};
+
+// Writes the record to `path`, one JSON line (Record::line) per exchange.
+// Returns why it could not, or an empty text.
+QString save(const Record& record, const QString& path);
+
+}  // namespace record

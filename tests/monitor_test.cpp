@@ -1,0 +1,204 @@
+// The panel program's options: --monitor opens the bus monitor beside the
+// panel, --log FILE writes every exchange to FILE; a log that cannot be
+// written stops nothing but itself, one that cannot be opened stops the
+// program before anything is sent.
+
+#include "Focus.h"
+#include "JsonLines.h"
+#include "MonitorWindow.h"
+#include "Panel.h"
+#include "Program.h"
+#include "TraceView.h"
+#include "TrackBar.h"
+
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using testing_support::control;
+using testing_support::jsonLines;
+using virtualboard::VirtualBridge;
+
+namespace {
+
+// The program started on a virtual board with `arguments`.
+struct Launch {
+    explicit Launch(const QStringList& arguments)
+    {
+        board.setRealTime(false);
+        board.plug(VirtualBridge::evaluationBoard());
+        QTextStream out(&outText);
+        started = app::Program::start(QStringList{QStringLiteral("KRL7741AT")} + arguments, board, out, err);
+        if (started.program) {
+            started.program->show();
+            (void)QTest::qWaitForWindowExposed(&started.program->form());
+        }
+    }
+    app::Program& program() { return *started.program; }
+    // The operator presses a key on one of the panel's track bars.
+    void press(const char* bar, Qt::Key key)
+    {
+        auto& slider = control<toolkit::TrackBar>(program().form(), bar);
+        testing_support::focusOn(slider);
+        QTest::keyClick(&slider, key);
+    }
+    QString monitorText(const char* label)
+    {
+        QCoreApplication::processEvents();  // the trace and the counts follow when the event loop runs
+        return control<QLabel>(*program().monitor(), label).text();
+    }
+    QString trace()
+    {
+        QCoreApplication::processEvents();
+        return control<monitor::TraceView>(*program().monitor(), "Trace").lines().join('\n');
+    }
+    // The last line in view: the trace follows the newest.
+    QString lastTrace()
+    {
+        QCoreApplication::processEvents();
+        return control<monitor::TraceView>(*program().monitor(), "Trace").linesInView().back();
+    }
+
+    VirtualBridge board;
+    QString outText, errText;
+    QTextStream err{&errText};  // and where a stopped log says so without a monitor
+    app::Program::Started started;
+};
+
+}  // namespace
+
+TEST(PanelOptions, WithoutOptionsThePanelIsAllThereIsAndBadOnesStopIt)
+{
+    Launch plain(QStringList{});
+    ASSERT_TRUE(plain.started.program);
+    EXPECT_EQ(plain.program().monitor(), nullptr);
+    EXPECT_EQ(plain.program().traffic(), nullptr) << "nothing recorded";
+    EXPECT_EQ(plain.program().form().link().connected(), true);
+
+    Launch help({QStringLiteral("--help")});
+    EXPECT_FALSE(help.started.program);
+    EXPECT_EQ(help.started.status, 0);
+    for (const char* option : {"--monitor", "--log <FILE>", "JSON line"})
+        EXPECT_TRUE(help.outText.contains(QLatin1String(option))) << option;
+
+    for (const QStringList& bad :
+         {QStringList{QStringLiteral("--monitr")}, QStringList{QStringLiteral("extra")},
+          QStringList{QStringLiteral("--log")}}) {
+        Launch wrong(bad);
+        EXPECT_FALSE(wrong.started.program) << bad.join(' ').toStdString();
+        EXPECT_EQ(wrong.started.status, app::kExitUsage);
+        EXPECT_NE(wrong.errText, "");
+    }
+}
+
+TEST(PanelOptions, ALogThatCannotBeWrittenStopsTheProgramBeforeAnythingIsSent)
+{
+    Launch run(
+        {QStringLiteral("--monitor"), QStringLiteral("--log"), QStringLiteral("/nonexistent/traffic.jsonl")});
+    EXPECT_FALSE(run.started.program);
+    EXPECT_EQ(run.started.status, app::kExitUsage);
+    EXPECT_TRUE(run.errText.startsWith("Cannot write the log /nonexistent/traffic.jsonl: "))
+        << run.errText.toStdString();
+    EXPECT_TRUE(run.board.written().empty());
+    EXPECT_EQ(run.board.openHandles(), 0) << "the bridge was not even opened";
+    for (const QWidget* window : QApplication::topLevelWidgets())
+        EXPECT_FALSE(window->isVisible()) << window->objectName().toStdString();
+}
+
+TEST(BusMonitor, ShowsTheTrafficTheCountsAndTheRegistersAsThePanelSetThem)
+{
+    Launch run({QStringLiteral("--monitor")});
+    ASSERT_TRUE(run.started.program);
+    monitor::MonitorWindow& window = *run.program().monitor();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.windowTitle(), "KRL7741 bus monitor");
+    EXPECT_TRUE(window.isWindow()) << "a window of its own";
+    EXPECT_EQ(run.monitorText("HostPwm1"), "PWM LED1: unknown");
+    EXPECT_EQ(run.monitorText("HostPeak"), "Peak current: unknown");
+
+    // A key press on a track bar notifies twice (the move and its end): two exchanges.
+    run.press("LED1slider", Qt::Key_Right);
+    EXPECT_EQ(run.trace(),
+              "00 70 41 41 -> 00 01 41 41  acknowledged\n00 70 41 41 -> 00 01 41 41  acknowledged");
+    EXPECT_EQ(run.monitorText("HostPwm1"), "PWM LED1: 1 (0x01)");
+    EXPECT_EQ(run.monitorText("AckCount"), "Acknowledged: 2");
+
+    run.board.setChipAddress(virtualboard::kAddressC);
+    run.press("LED1slider", Qt::Key_Right);
+    EXPECT_EQ(run.lastTrace(), "00 70 42 42 -> 00 F0 42 42  not acknowledged");
+    EXPECT_EQ(run.monitorText("HostPwm1"), "PWM LED1: 1 (0x01)") << "a NACK sets nothing";
+    EXPECT_EQ(run.monitorText("NackCount"), "NACK: 2");
+
+    QTest::mouseClick(&control<QPushButton>(window, "Clear"), Qt::LeftButton);
+    EXPECT_EQ(run.trace(), "");
+    EXPECT_EQ(run.monitorText("AckCount"), "Acknowledged: 0");
+    EXPECT_EQ(run.monitorText("NackCount"), "NACK: 0");
+    EXPECT_EQ(run.monitorText("HostPwm1"), "PWM LED1: 1 (0x01)") << "the chip was told all the same";
+    EXPECT_TRUE(run.program().traffic()->exchanges().empty());
+}
+
+TEST(BusMonitor, SaveWritesTheRecordAsJsonLines)
+{
+    QTemporaryDir dir;
+    Launch run({QStringLiteral("--monitor")});
+    ASSERT_TRUE(run.started.program);
+    for (const char* bar : {"LED1slider", "LED2slider", "ILEDslider"})
+        run.press(bar, Qt::Key_Right);
+
+    QTest::mouseClick(&control<QPushButton>(*run.program().monitor(), "Save"), Qt::LeftButton);
+    auto* dialog = run.program().monitor()->findChild<QFileDialog*>("SaveDialog");
+    ASSERT_NE(dialog, nullptr);
+    const QString path = dir.filePath(QStringLiteral("record.jsonl"));
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog)->accept();  // Save, as the dialog's button does
+    const std::vector<QJsonObject> saved = jsonLines(path);
+    EXPECT_EQ(saved, jsonLines(*run.program().traffic()));
+    ASSERT_EQ(saved.size(), 6u);
+    EXPECT_EQ(saved[2].value("sent").toVariant(), QVariantList({0x70, 0x61, 0x61}));
+    EXPECT_EQ(run.monitorText("SaveStatus"), "Saved 6 exchanges.");
+}
+
+TEST(PanelLog, EveryExchangeIsALineAndAFullDiskStopsOnlyTheLog)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("traffic.jsonl"));
+    {
+        Launch run({QStringLiteral("--log"), path});
+        ASSERT_TRUE(run.started.program);
+        EXPECT_EQ(run.program().monitor(), nullptr);
+        run.press("LED1slider", Qt::Key_Right);
+        run.board.setReplyShape(virtualboard::ReplyShape::Silent);
+        run.press("LED2slider", Qt::Key_Right);
+        EXPECT_EQ(jsonLines(path), jsonLines(*run.program().traffic()));
+        EXPECT_EQ(jsonLines(path).size(), 4u);
+    }
+
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        GTEST_SKIP() << "no /dev/full here";
+    for (const bool withMonitor : {true, false}) {
+        SCOPED_TRACE(withMonitor ? "with the monitor" : "without");
+        QStringList arguments{QStringLiteral("--log"), QStringLiteral("/dev/full")};
+        if (withMonitor)
+            arguments << QStringLiteral("--monitor");
+        Launch run(arguments);
+        ASSERT_TRUE(run.started.program);
+        run.press("LED1slider", Qt::Key_Right);
+        run.press("LED1slider", Qt::Key_Right);
+        const QString stopped = QStringLiteral("The log /dev/full stopped: ");
+        if (withMonitor) {
+            EXPECT_TRUE(run.monitorText("LogStatus").startsWith(stopped))
+                << run.monitorText("LogStatus").toStdString();
+            EXPECT_EQ(run.errText, "");
+        } else {
+            EXPECT_TRUE(run.errText.startsWith(stopped)) << run.errText.toStdString();
+            EXPECT_EQ(run.errText.count(stopped), 1) << "said once";
+        }
+        // The panel goes on as before.
+        EXPECT_EQ(run.board.written().size(), 4u);
+        EXPECT_EQ(run.board.registers().pwm[0], 2);
+        EXPECT_EQ(control<QTextEdit>(run.program().form(), "PORTW").toPlainText(), "");
+    }
+}

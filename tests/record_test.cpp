@@ -1,0 +1,271 @@
+// The record of every exchange: the verdicts a recording host gives across the
+// bridge's faults, the host's view of the chip's registers, the text and JSON
+// forms, the bound, saving and the log.
+
+#include "BridgeLink.h"
+#include "JsonLines.h"
+#include "Log.h"
+#include "Record.h"
+#include "RecordingHost.h"
+#include "VirtualBridge.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace std::chrono_literals;
+using record::Bytes;
+using record::Exchange;
+using record::Verdict;
+using testing_support::jsonLines;
+using virtualboard::ReplyShape;
+using virtualboard::VirtualBridge;
+
+namespace record {
+void PrintTo(const Exchange& e, std::ostream* os)
+{
+    *os << text(e).toStdString() << " at " << e.at.time_since_epoch().count();
+}
+}  // namespace record
+
+namespace {
+
+const std::string kBoard = VirtualBridge::evaluationBoard().path;
+
+// A link on a virtual board through a recording host, on a clock the test moves.
+struct Rig {
+    Rig()
+    {
+        board.setRealTime(false);
+        board.plug(VirtualBridge::evaluationBoard());
+        traffic.setClock([this] { return now; });
+        link.scan();
+    }
+    // One transaction of `command` to the chip at $70; the clock moves on a millisecond.
+    bridge::Reply send(std::uint8_t command)
+    {
+        const bridge::Reply reply = link.transact(0x70, command, command);
+        now += 1ms;
+        return reply;
+    }
+
+    record::TimePoint now = record::TimePoint{} + 1h;
+    VirtualBridge board;
+    record::Record traffic;
+    record::RecordingHost recorded{board, traffic};
+    bridge::BridgeLink link{recorded};
+};
+
+Bytes report(std::uint8_t command) { return {0x00, 0x70, command, command}; }
+
+}  // namespace
+
+TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
+{
+    struct Fault {
+        const char* name;
+        std::function<void(Rig&)> before;  // sets the fault up; the exchange follows
+        std::uint8_t command;
+        Bytes received;
+        Verdict verdict;
+    };
+    const auto unplugOnWrite = [](Rig& rig) {
+        const auto unplug = [&rig] { rig.board.unplug(kBoard, false); };
+        QObject::connect(&rig.board, &VirtualBridge::exchanged, &rig.board, unplug, Qt::SingleShotConnection);
+    };
+    const auto replug = [](Rig& rig) {
+        rig.board.plug(VirtualBridge::evaluationBoard());
+        rig.link.scan();
+    };
+    const Fault faults[] = {
+        {"acknowledged", [](Rig&) {}, 0x45, {0x00, 0x01, 0x45, 0x45}, Verdict::Acknowledged},
+        {"NACK",
+         [](Rig& r) { r.board.setChipAddress(0x72); },
+         0x46,
+         {0x00, 0xF0, 0x46, 0x46},
+         Verdict::NotAcknowledged},
+        {"silent", [](Rig& r) { r.board.setReplyShape(ReplyShape::Silent); }, 0x47, {}, Verdict::NoAnswer},
+        {"short",
+         [](Rig& r) { r.board.setReplyShape(ReplyShape::Short); },
+         0x48,
+         {0x00, 0x01},
+         Verdict::Acknowledged},
+        {"garbage",
+         [](Rig& r) { r.board.setReplyShape(ReplyShape::Garbage); },
+         0x49,
+         {0x5A, 0xA5, 0x3C, 0xC3},
+         Verdict::Acknowledged},
+        {"late", [](Rig& r) { r.board.setReplyShape(ReplyShape::Late); }, 0x4A, {}, Verdict::NoAnswer},
+        {"write stalls", [](Rig& r) { r.board.setWritesFail(true); }, 0x4B, {}, Verdict::NoAnswer},
+        {"unplugged mid-exchange", unplugOnWrite, 0x4C, {}, Verdict::BridgeLost},
+        {"plugged in again", replug, 0x4D, {0x00, 0x01, 0x4D, 0x4D}, Verdict::Acknowledged},
+    };
+    Rig rig;
+    std::vector<Exchange> expected;
+    record::Registers view;
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        rig.board.setChipAddress(0x70);
+        rig.board.setReplyShape(ReplyShape::Normal);
+        rig.board.setWritesFail(false);
+        fault.before(rig);
+        const record::TimePoint at = rig.now;
+        rig.send(fault.command);
+        if (fault.verdict == Verdict::Acknowledged)
+            view.apply(fault.command);
+        expected.push_back({at, report(fault.command), fault.received, fault.verdict, view.pwm});
+    }
+    EXPECT_EQ(std::vector<Exchange>(rig.traffic.exchanges().begin(), rig.traffic.exchanges().end()),
+              expected);
+    EXPECT_EQ(rig.traffic.count(Verdict::Acknowledged), 4);
+    EXPECT_EQ(rig.traffic.count(Verdict::NotAcknowledged), 1);
+    EXPECT_EQ(rig.traffic.count(Verdict::NoAnswer), 3);
+    EXPECT_EQ(rig.traffic.count(Verdict::BridgeLost), 1);
+}
+
+TEST(Record, TheRegistersAreTheAcknowledgedCommandsOnly)
+{
+    Rig rig;
+    EXPECT_EQ(rig.traffic.registers(), record::Registers{}) << "unknown until first set";
+
+    // Every register once, acknowledged: ILED PEAK 24, PWM 17/0/30, I-START 6, I-STOP 0, GD START 12.
+    for (const std::uint8_t command : {0x38, 0x51, 0x60, 0x9E, 0xA6, 0xC0, 0xEC})
+        rig.send(command);
+    record::Registers set;
+    set.peakCurrent = 24;
+    set.pwm = {17, 0, 30};
+    set.iStart = 6;
+    set.iStop = 0;
+    set.gdStart = 12;
+    EXPECT_EQ(rig.traffic.registers(), set);
+
+    // A NACKed, an unanswered and a lost command change nothing.
+    rig.board.setChipAddress(0x72);
+    rig.send(0x41);
+    rig.board.setChipAddress(0x70);
+    rig.board.setReplyShape(ReplyShape::Silent);
+    rig.send(0x42);
+    rig.board.setReplyShape(ReplyShape::Normal);
+    rig.board.unplug(kBoard, false);
+    rig.send(0x43);
+    EXPECT_EQ(rig.traffic.registers(), set);
+
+    // The peak current's own "off" command (0x00, not 0x20) is a zero.
+    rig.board.plug(VirtualBridge::evaluationBoard());
+    rig.link.scan();
+    rig.send(0x00);
+    set.peakCurrent = 0;
+    EXPECT_EQ(rig.traffic.registers(), set);
+
+    // Clearing forgets the exchanges, not what the chip was told.
+    rig.traffic.clear();
+    EXPECT_TRUE(rig.traffic.exchanges().empty());
+    EXPECT_EQ(rig.traffic.count(Verdict::Acknowledged), 0);
+    EXPECT_EQ(rig.traffic.registers(), set);
+    EXPECT_EQ(rig.traffic.levelsBefore(), set.pwm);
+}
+
+TEST(Record, KeepsTheNewestAndCountsEverything)
+{
+    record::Record traffic;
+    const record::TimePoint at{};
+    traffic.add(at, report(0x45), {0x00, 0x01, 0x45, 0x45}, Verdict::Acknowledged);  // PWM LED1 = 5
+    for (std::size_t i = 0; i < record::Record::kKept; ++i)
+        traffic.add(at, report(0x66), {}, Verdict::NoAnswer);
+    EXPECT_EQ(traffic.exchanges().size(), record::Record::kKept);
+    EXPECT_EQ(traffic.exchanges().front().sent, report(0x66));
+    EXPECT_EQ(traffic.levelsBefore(), record::Levels({5, std::nullopt, std::nullopt}));
+    EXPECT_EQ(traffic.count(Verdict::NoAnswer), static_cast<long long>(record::Record::kKept));
+    EXPECT_EQ(traffic.count(Verdict::Acknowledged), 1);
+}
+
+TEST(Record, TheTextAndJsonFormsOfAnExchange)
+{
+    const record::TimePoint origin{};
+    struct Form {
+        Exchange exchange;
+        const char* text;
+        const char* json;
+    };
+    const Form forms[] = {
+        {{origin + 1500us, report(0x41), {0x00, 0x01, 0x41, 0x41}, Verdict::Acknowledged, {}},
+         "00 70 41 41 -> 00 01 41 41  acknowledged",
+         R"({"t_ms":1.5,"sent":[112,65,65],"received":[1,65,65],"verdict":"acknowledged"})"},
+        {{origin + 2ms, report(0x41), {0x00, 0xF0, 0x41, 0x41}, Verdict::NotAcknowledged, {}},
+         "00 70 41 41 -> 00 F0 41 41  not acknowledged",
+         R"({"t_ms":2,"sent":[112,65,65],"received":[240,65,65],"verdict":"not acknowledged"})"},
+        {{origin + 1234567ns, report(0x41), {}, Verdict::NoAnswer, {}},
+         "00 70 41 41 -> (nothing)  no answer",
+         R"({"t_ms":1.235,"sent":[112,65,65],"received":[],"verdict":"no answer"})"},
+        {{origin, report(0x41), {0x00, 0x01}, Verdict::Acknowledged, {}},
+         "00 70 41 41 -> 00 01  acknowledged",
+         R"({"t_ms":0,"sent":[112,65,65],"received":[1],"verdict":"acknowledged"})"},
+        {{origin, report(0x41), {}, Verdict::BridgeLost, {}},
+         "00 70 41 41 -> (nothing)  bridge lost",
+         R"({"t_ms":0,"sent":[112,65,65],"received":[],"verdict":"bridge lost"})"},
+    };
+    for (const Form& form : forms) {
+        EXPECT_EQ(record::text(form.exchange), form.text);
+        EXPECT_EQ(record::json(form.exchange, origin), QJsonDocument::fromJson(form.json).object())
+            << form.text;
+    }
+    EXPECT_EQ(record::verdictOf({0x00, 0xF0}), Verdict::NotAcknowledged);
+    EXPECT_EQ(record::verdictOf({0x00, 0x01}), Verdict::Acknowledged);
+    EXPECT_EQ(record::verdictOf({0x00, 0x00, 0x41, 0x41}), Verdict::NoAnswer);
+    EXPECT_EQ(record::verdictOf({0x00}), Verdict::NoAnswer);
+    EXPECT_EQ(record::verdictOf({}), Verdict::NoAnswer);
+}
+
+TEST(RecordLog, EachExchangeIsALineAsItHappensAndTheFileReadsBackAsTheRecord)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("traffic.jsonl"));
+    Rig rig;
+    record::Log log(rig.traffic, path);
+    ASSERT_EQ(log.openError(), "");
+    rig.send(0x45);
+    EXPECT_EQ(jsonLines(path).size(), 1u) << "written out at once";
+    rig.board.setReplyShape(ReplyShape::Silent);
+    rig.now += 1h;
+    rig.send(0x46);
+    EXPECT_EQ(jsonLines(path), jsonLines(rig.traffic));
+
+    const QJsonObject last = jsonLines(path).back();
+    EXPECT_EQ(last.value("t_ms").toDouble(), 3600001.0);
+    EXPECT_EQ(last.value("verdict").toString(), "no answer");
+    const QDateTime time = QDateTime::fromString(last.value("time").toString(), Qt::ISODateWithMs);
+    EXPECT_EQ(rig.traffic.wallTime(rig.traffic.origin()).msecsTo(time), 3600001);
+
+    // Saving writes the same lines.
+    const QString saved = dir.filePath(QStringLiteral("saved.jsonl"));
+    EXPECT_EQ(record::save(rig.traffic, saved), "");
+    EXPECT_EQ(jsonLines(saved), jsonLines(rig.traffic));
+    EXPECT_NE(record::save(rig.traffic, dir.filePath(QStringLiteral("no/such/dir.jsonl"))), "");
+}
+
+TEST(RecordLog, AFileThatCannotBeOpenedOrWrittenStopsTheLogWithTheReason)
+{
+    Rig rig;
+    record::Log unwritable(rig.traffic, QStringLiteral("/nonexistent/traffic.jsonl"));
+    EXPECT_NE(unwritable.openError(), "");
+    EXPECT_FALSE(unwritable.writing());
+
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        GTEST_SKIP() << "no /dev/full here";
+    record::Log full(rig.traffic, QStringLiteral("/dev/full"));
+    ASSERT_EQ(full.openError(), "");
+    QStringList said;
+    QObject::connect(&full, &record::Log::stopped, [&](const QString& message) { said << message; });
+    rig.send(0x45);
+    rig.send(0x46);
+    EXPECT_FALSE(full.writing());
+    ASSERT_EQ(said.size(), 1) << "said once";
+    EXPECT_EQ(said.front(), "The log /dev/full stopped: " + full.stopReason());
+    EXPECT_TRUE(full.stopReason().contains(QStringLiteral("space"), Qt::CaseInsensitive))
+        << full.stopReason().toStdString();
+    EXPECT_EQ(rig.traffic.exchanges().size(), 2u) << "the record goes on";
+}
