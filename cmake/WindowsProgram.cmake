@@ -55,7 +55,7 @@ if(WIN32)
         COMMAND ${RSVG_CONVERT} -w 49 -h 49 -o ${dir}/header-icon.png ${PROJECT_SOURCE_DIR}/packaging/krl7741-panel.svg
         COMMAND ${KRL_MAGICK} -size 150x57 xc:white ${dir}/header-icon.png -gravity east -geometry +6+0
                 -composite -type TrueColor BMP3:${KRL_WINDOWS_HEADER}
-        COMMAND ${KRL_MAGICK} -size 164x314 gradient:#3b4250-#1f242c ${dir}/128.png -gravity north
+        COMMAND ${KRL_MAGICK} -size 164x314 "gradient:#3b4250-#1f242c" ${dir}/128.png -gravity north
                 -geometry +0+48 -composite -type TrueColor BMP3:${KRL_WINDOWS_SIDE}
         DEPENDS ${PROJECT_SOURCE_DIR}/packaging/krl7741-panel.svg ${dir}/128.png
         VERBATIM)
