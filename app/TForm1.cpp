@@ -15,9 +15,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStringList>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <chrono>
 
 namespace app {
@@ -245,6 +247,22 @@ void TForm1::buildLayout()
     move(kWindowPosition);
 }
 
+// The designed place, unless the screen is too small for the window there (on
+// 1024 x 768 a third of it would be off the screen): then moved in as far as
+// it needs, frame included, once the platform knows the frame.
+void TForm1::keepOnScreen()
+{
+    const QScreen* s = screen();
+    if (!s)
+        return;
+    const QRect room = s->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int x = std::clamp(frame.x(), room.left(), std::max(room.left(), room.right() + 1 - frame.width()));
+    const int y = std::clamp(frame.y(), room.top(), std::max(room.top(), room.bottom() + 1 - frame.height()));
+    if (QPoint(x, y) != frame.topLeft())
+        move(x, y);
+}
+
 void TForm1::orderTabs()
 {
     QWidget* const chain[]
@@ -300,6 +318,10 @@ bool TForm1::event(QEvent* event)
     if (event->type() == kDeviceChangeEvent) {
         runHandler([this] { ScanForBridge(); });
         return true;
+    }
+    if (event->type() == QEvent::Show && !placed_) {
+        placed_ = true;
+        keepOnScreen();
     }
     if (event->type() == QEvent::LocaleChange)
         readDecimalSeparator();

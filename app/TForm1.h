@@ -75,6 +75,7 @@ protected:
 
 private:
     void buildLayout();
+    void keepOnScreen();
     void bindHandlers();
     // Connects `signal` of `sender` to `handler`, called through runHandler.
     template <typename Sender, typename Signal>
@@ -93,6 +94,7 @@ private:
     QString noticeProblem_;  // why the bridge cannot be reached or followed here, if so
     QChar decimalSeparator_ = QLatin1Char('.');
     std::map<const QLabel*, QHash<QString, int>> valueWidths_;
+    bool placed_ = false;  // kept on the screen at the first show
 
     QWidget* client_ = nullptr;
     QGroupBox* GroupBox1 = nullptr;

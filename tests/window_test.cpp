@@ -16,10 +16,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTextEdit>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using testing_support::bridgeAt;
 using testing_support::keyboardAt;
@@ -68,6 +71,16 @@ TEST(Window, HasTheFixedSizeTitleAndPosition)
     EXPECT_FALSE(p.form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(p.form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(p.form->windowFlags() & Qt::WindowCloseButtonHint);
+
+    // At (601, 280) where the screen has room for it there, else moved in as
+    // little as it takes (the offscreen screen is 800 x 600).
+    const QRect room = p.form->screen()->availableGeometry();
+    const QRect frame = p.form->frameGeometry();
+    EXPECT_TRUE(room.contains(frame))
+        << frame.x() << "," << frame.y() << " on " << room.width() << "x" << room.height();
+    EXPECT_EQ(frame.topLeft(),
+              QPoint(std::min(601, room.right() + 1 - frame.width()),
+                     std::min(280, room.bottom() + 1 - frame.height())));
 }
 
 TEST(Window, EveryControlStandsWhereTheLayoutPutsIt)
