@@ -131,6 +131,15 @@ public:
                     "Enable SDL", "/t", "REG_DWORD", "/d", "0", "/f"})
                 == 0;
         run({kWineserver, "-w"});
+        // The faces every Windows has that the panel asks for (as in the
+        // installer's prefix of build-windows): without Tahoma wine draws its
+        // screenshot in Liberation Sans, losing every capital I.
+        for (const char* face : {"tahoma.ttf", "tahomabd.ttf", "marlett.ttf"}) {
+            std::error_code ignored;
+            fs::copy_file(fs::path("/usr/share/wine/fonts") / face,
+                          fs::path(dir) / "drive_c/windows/Fonts" / face,
+                          fs::copy_options::overwrite_existing, ignored);
+        }
         ready = ready && run({kWineserver, "-p"}) == 0;
         // hidapi's cfgmgr32 calls come from the stand-in beside the agent.
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;cfgmgr32=n,b", 1);
