@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Clock.h"
+#include "OpenFailure.h"
 #include "Tag.h"
 #include "Texts.h"
 
@@ -372,14 +373,10 @@ void TForm1::showScan(const bridge::ScanResult& scan)
         return;
     case bridge::ScanResult::State::Disconnected:
         showDisconnected();
-        if (scan.permissionDenied) {
-            why = QStringLiteral("The bridge is plugged in, but this user may not open it (%1). "
-                                 "Install the udev rule %2 (see the README) and plug the bridge in again.")
-                      .arg(QString::fromStdString(scan.openFailure), texts::kUdevRule);
-        } else if (!scan.openFailure.empty()) {
-            why = QStringLiteral("The bridge is plugged in, but cannot be opened: %1")
-                      .arg(QString::fromStdString(scan.openFailure));
-        }
+        // The reason as a sentence of its own.
+        why = QString::fromStdString(bridge::whyNotOpened(scan));
+        if (!why.isEmpty())
+            why = why.front().toUpper() + why.mid(1) + QLatin1Char('.');
         break;
     }
     if (!noticeProblem_.isEmpty())

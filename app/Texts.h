@@ -17,6 +17,5 @@ inline const QString kNackPrefix = QStringLiteral("NACK =");
 inline const QString kNoAcknowledge = QStringLiteral("I2C error : no Acknowledge from device");
 inline const QString kNotConnected = QStringLiteral("USB error : device not connected");
 inline const QString kReleaseDate = QStringLiteral("ZK-May 2009");
-inline const QString kUdevRule = QStringLiteral("70-krl7741-bridge.rules");
 
 }  // namespace app::texts

@@ -55,6 +55,7 @@ ScanResult BridgeLink::scan()
             if (result.openFailure.empty()) {
                 result.openFailure = opened.error;
                 result.permissionDenied = opened.permissionDenied;
+                result.inUse = opened.inUse;
             }
             continue;
         }

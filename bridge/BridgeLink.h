@@ -41,6 +41,7 @@ struct ScanResult {
     // could not be opened: the host's reason.
     std::string openFailure;
     bool permissionDenied = false;
+    bool inUse = false;  // another program holds it
 };
 
 enum class Outcome { Acknowledged, NotAcknowledged, NoAnswer };

@@ -65,6 +65,7 @@ struct OpenResult {
     std::unique_ptr<HidDevice> device;  // null on failure
     std::string error;                  // the host's reason when device is null
     bool permissionDenied = false;      // the interface exists but this user may not open it
+    bool inUse = false;                 // the interface exists but another program holds it
 };
 
 class HIDapi {

@@ -3,6 +3,7 @@
 
 #include "Session.h"
 
+#include "OpenFailure.h"
 #include "Ramps.h"
 #include "Timer.h"
 
@@ -16,8 +17,6 @@ namespace cli {
 namespace {
 
 using namespace std::chrono_literals;
-
-const QString kUdevRule = QStringLiteral("70-krl7741-bridge.rules");
 
 // How often a ramp looks for Ctrl-C between its steps.
 constexpr std::chrono::milliseconds kInterruptPoll = 20ms;
@@ -94,13 +93,8 @@ QString Session::whyNoBridge(const bridge::ScanResult& scan)
 {
     if (const std::string why = link_.host().unavailable(); !why.empty())
         return QStringLiteral("USB devices cannot be used here: %1").arg(QString::fromStdString(why));
-    if (scan.permissionDenied)
-        return QStringLiteral("the bridge is plugged in, but this user may not open it (%1); "
-                              "install the udev rule %2 and plug the bridge in again")
-            .arg(QString::fromStdString(scan.openFailure), kUdevRule);
-    if (!scan.openFailure.empty())
-        return QStringLiteral("the bridge is plugged in, but cannot be opened: %1")
-            .arg(QString::fromStdString(scan.openFailure));
+    if (const std::string why = bridge::whyNotOpened(scan); !why.empty())
+        return QString::fromStdString(why);
     if (inv_.serial)
         return QStringLiteral("no bridge with serial number %1").arg(quoted(*inv_.serial));
     return QStringLiteral("no bridge found (USB %1:%2)")

@@ -9,7 +9,8 @@
 
 namespace bridge {
 
-bool meansGone(const HidFailure& failure)
+// Each of these means only that the device has gone: no need to ask the listing.
+FailureMeaning meaningOf(const HidFailure& failure)
 {
     switch (failure.savedErrno) {
     case 0:
@@ -17,9 +18,9 @@ bool meansGone(const HidFailure& failure)
     case ENXIO:
     case EIO:
     case ESHUTDOWN:
-        return true;
+        return FailureMeaning::Gone;
     default:
-        return false;
+        return FailureMeaning::Stays;
     }
 }
 

@@ -48,23 +48,26 @@ std::optional<DWORD> winapiCode(const wchar_t* message)
 }  // namespace
 
 // Asked only of a failed read or write on a handle that was open.
-bool meansGone(const HidFailure& failure)
+FailureMeaning meaningOf(const HidFailure& failure)
 {
     switch (winapiCode(failure.message).value_or(ERROR_SUCCESS)) {
     case ERROR_DEVICE_NOT_CONNECTED:  // 0x48F, the usual answer for an unplugged HID device
     case ERROR_DEVICE_REMOVED:        // 0x651
     case kErrorNoSuchDevice:
+        return FailureMeaning::Gone;
     // 0x1F: Windows' answer to a transfer the device was pulled in the middle
-    // of (wine's too, for the write under way when the device went).
+    // of, and wine's for a write to a device that has gone; but also a
+    // stalled or refused output report, the device still there (wine's too).
     case ERROR_GEN_FAILURE:
-    // 5: wine's answer to every read and write on a device that has gone,
-    // a read already pending included. Windows checks access when a handle is
-    // opened (meansDenied), and hidapi opens the bridge for reading and
-    // writing, so on a handle already open it cannot mean a permission.
+    // 5: wine's answer to every read and write on a device being removed, a
+    // read already pending included (STATUS_DELETE_PENDING); but also every
+    // read and write on a handle opened without rights, which hidapi falls
+    // back to when another program holds the device (claimReadWrite keeps
+    // such a handle from being made here).
     case ERROR_ACCESS_DENIED:
-        return true;
+        return FailureMeaning::AskTheListing;
     default:
-        return false;
+        return FailureMeaning::Stays;
     }
 }
 

@@ -33,19 +33,70 @@ std::u16string toUtf16(const wchar_t* text)
     return out;
 }
 
+// Opens `path` with hidapi, the platform's read/write claim held meanwhile;
+// null and the reason in `failure` when it cannot.
+hid_device* openPath(const std::string& path, OpenResult& failure)
+{
+    const ReadWriteClaim claim = claimReadWrite(path);
+    if (!claim.error.empty()) {
+        failure.error = claim.error;
+        failure.permissionDenied = claim.permissionDenied;
+        failure.inUse = claim.inUse;
+        return nullptr;
+    }
+    errno = 0;
+    hid_device* device = hid_open_path(path.c_str());
+    const int savedErrno = errno;
+    if (device)
+        return device;
+    const wchar_t* message = hid_error(nullptr);
+    failure.error = narrow(message);
+    if (failure.error.empty())
+        failure.error = std::strerror(savedErrno);
+    failure.permissionDenied = meansDenied({savedErrno, message});
+    return nullptr;
+}
+
+bool listed(const std::string& path)
+{
+    hid_device_info* list = hid_enumerate(0, 0);
+    bool found = false;
+    for (const hid_device_info* i = list; i && !found; i = i->next)
+        found = i->path && path == i->path;
+    hid_free_enumeration(list);
+    return found;
+}
+
 class HidapiDevice final : public HidDevice {
 public:
-    explicit HidapiDevice(hid_device* device) : device_(device) {}
-    ~HidapiDevice() override { hid_close(device_); }
+    HidapiDevice(hid_device* device, std::string path) : device_(device), path_(std::move(path)) {}
+    ~HidapiDevice() override { close(); }
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;
 
     int write(std::span<const std::uint8_t> report) override
     {
+        if (!device_)
+            return -1;
         errno = 0;
         const int n = hid_write(device_, report.data(), report.size());
-        if (n < 0)
-            gone_ = gone_ || meansGone({errno, hid_error(device_)});
+        if (n >= 0)
+            return n;
+        gone_ = gone_ || foundGone({errno, hid_error(device_)});
+        // A write that timed out is still pending on Windows (hidapi 0.13 and
+        // 0.14 alike give up after their wait without cancelling it), and
+        // hidapi would start the next one on the same overlapped structure:
+        // its completion could end the next wait early, and the reply read
+        // after it belong to this command. Closing the handle ends what is
+        // pending; the device is opened anew for the next transaction. A device that
+        // cannot be opened again is lost to this handle: the link lets go of
+        // it and its scan says why.
+        if (!gone_) {
+            close();
+            OpenResult ignored;
+            device_ = openPath(path_, ignored);
+            gone_ = device_ == nullptr;
+        }
         return n;
     }
 
@@ -53,6 +104,8 @@ public:
     {
         if (report.empty())
             return 0;
+        if (!device_)
+            return -1;
         // hidapi drops a zero report id from what it reads: put it back in front.
         // A signal interrupting the wait does not end it: it goes on for the
         // time that is left.
@@ -69,7 +122,7 @@ public:
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
         }
         if (n < 0) {
-            gone_ = gone_ || meansGone({errno, hid_error(device_)});
+            gone_ = gone_ || foundGone({errno, hid_error(device_)});
             return n;
         }
         if (n == 0)
@@ -83,17 +136,40 @@ public:
     bool gone() const override { return gone_; }
 
 private:
+    // Gone by the failure's code where it is certain, else by whether the
+    // host still lists the device.
+    bool foundGone(const HidFailure& failure) const
+    {
+        switch (meaningOf(failure)) {
+        case FailureMeaning::Gone:
+            return true;
+        case FailureMeaning::Stays:
+            return false;
+        case FailureMeaning::AskTheListing:
+            break;
+        }
+        return !listed(path_);
+    }
+
+    void close()
+    {
+        if (device_)
+            hid_close(device_);
+        device_ = nullptr;
+    }
+
     using StringGetter = int (*)(hid_device*, wchar_t*, size_t);
     std::optional<std::u16string> readString(StringGetter get)
     {
         wchar_t buffer[257] = {};
-        if (get(device_, buffer, 256) != 0)
+        if (!device_ || get(device_, buffer, 256) != 0)
             return std::nullopt;
         buffer[256] = 0;
         return toUtf16(buffer);
     }
 
     hid_device* device_;
+    const std::string path_;
     bool gone_ = false;
 };
 
@@ -129,19 +205,9 @@ std::vector<HidInterface> HidapiHost::interfaces()
 
 OpenResult HidapiHost::open(const std::string& path)
 {
-    errno = 0;
-    hid_device* device = hid_open_path(path.c_str());
-    const int savedErrno = errno;
     OpenResult result;
-    if (device) {
-        result.device = std::make_unique<HidapiDevice>(device);
-        return result;
-    }
-    const wchar_t* message = hid_error(nullptr);
-    result.error = narrow(message);
-    if (result.error.empty())
-        result.error = std::strerror(savedErrno);
-    result.permissionDenied = meansDenied({savedErrno, message});
+    if (hid_device* device = openPath(path, result))
+        result.device = std::make_unique<HidapiDevice>(device, path);
     return result;
 }
 

@@ -3,6 +3,9 @@
 
 #include "HIDapi.h"
 
+#include <memory>
+#include <string>
+
 namespace bridge {
 
 class HidapiHost final : public HIDapi {
@@ -35,9 +38,29 @@ struct HidFailure {
     int savedErrno = 0;
     const wchar_t* message = nullptr;
 };
-// True when a failed write or read means the device has gone (unplugged).
-bool meansGone(const HidFailure& failure);
+// What a failed write or read says of the device: gone (unplugged), still
+// there, or nothing certain, where one code also means something else (a
+// stalled transfer, a handle without rights): then only the device's place in
+// the host's listing tells.
+enum class FailureMeaning { Gone, Stays, AskTheListing };
+FailureMeaning meaningOf(const HidFailure& failure);
 // True when a failed open means the interface exists but this user may not open it.
 bool meansDenied(const HidFailure& failure);
+
+// The platform's own open of `path` for reading and writing, shared with
+// other readers and writers, held while hidapi opens the path
+// (OpenClaim_linux.cpp, OpenClaim_win.cpp). hidapi's Windows backend, when it
+// cannot open a device for reading and writing (another program holds it and
+// shares it with none), opens it with no access at all: every read and write
+// on that handle fails. While the claim holds, no program can take the device
+// for itself, so hidapi's open gets both rights; when the claim is refused,
+// the device is not opened and the claim says why.
+struct ReadWriteClaim {
+    std::shared_ptr<void> held;     // the platform's handle, while anything is held
+    std::string error;              // the platform's reason when refused; empty when it holds
+    bool permissionDenied = false;  // refused: this user may not open it
+    bool inUse = false;             // refused: another program holds it
+};
+ReadWriteClaim claimReadWrite(const std::string& path);
 
 }  // namespace bridge

@@ -2,6 +2,7 @@
 // the command transaction.
 
 #include "BridgeLink.h"
+#include "OpenFailure.h"
 #include "Panel.h"
 #include "VirtualBridge.h"
 
@@ -130,6 +131,19 @@ TEST_F(BridgeLinkTest, ABridgeThatCannotBeOpenedIsNotConnected)
     // The next bridge in line that opens is used instead.
     host.plug(bridgeAt("b2"));
     EXPECT_EQ(link.scan().state, State::Opened);
+}
+
+// A bridge another program holds (Windows only; the words are shared).
+TEST(OpenFailure, ABridgeInUseNamesTheOtherProgramAndWhatToDo)
+{
+    bridge::ScanResult scan;
+    EXPECT_EQ(bridge::whyNotOpened(scan), "");
+    scan.openFailure = "CreateFile: (0x00000020) x";
+    scan.inUse = true;
+    EXPECT_EQ(bridge::whyNotOpened(scan),
+              "the bridge is plugged in, but in use by another program "
+              "(CreateFile: (0x00000020) x); close that program, then plug the "
+              "bridge in again");
 }
 
 TEST_F(BridgeLinkTest, WritesOneFourByteReportAndReadsTheReply)

@@ -36,6 +36,7 @@ struct Exchange {
     // Where Windows' HID stack differs: what the link gives there, or nullptr
     // when it is the same; "" for a reply that cannot reach a Windows program.
     const char* windowsReply = nullptr;
+    bool reachesBridge = true;  // false: the write fails, the bridge never gets the report
 };
 
 // A reply is four bytes; the bridge's own may be shorter, longer or make no
@@ -56,6 +57,11 @@ inline const std::vector<Exchange> kExchanges = {
      "00 00 00 no-answer"},
     {"a long reply", {"answer 0148484848"}, "70 48 48", "01 48 48 acknowledged", {"answer chip"}, ""},
     {"a reply that makes no sense", {"answer 7F1234"}, "70 49 49", "7F 12 34 acknowledged", {"answer chip"}},
+    // A stalled output report (EPIPE on Linux; wine's and Windows' HID class
+    // driver give ERROR_GEN_FAILURE, as for a bridge pulled during a write):
+    // the bridge is still there, so the command went unanswered, and the next
+    // one is answered as usual.
+    {"a stalled write", {"writefail 32"}, "70 4B 4B", "00 00 00 no-answer", {"writefail 0"}, nullptr, false},
     {"acknowledged again", {}, "70 4A 4A", "01 4A 4A acknowledged", {}},
 };
 

@@ -30,8 +30,10 @@ TEST(HidrawExchanges, EveryExchangeOfTheFaultTableEndsAsTheTableSays)
                                                      static_cast<std::uint8_t>(second))),
                   e.reply);
         const auto written = machine.written(minor);
-        ASSERT_EQ(written.size(), before + 1);
-        EXPECT_EQ(written.back(), hidraw_sim::withoutBlanks(e.sent));
+        ASSERT_EQ(written.size(), before + (e.reachesBridge ? 1 : 0));
+        if (e.reachesBridge) {
+            EXPECT_EQ(written.back(), hidraw_sim::withoutBlanks(e.sent));
+        }
         for (const std::string& command : e.tearDown)
             machine.tell(minor, command);
     }

@@ -370,8 +370,10 @@ TEST_F(WineBench, EveryExchangeOfTheFaultTableEndsAsTheTableSays)
         const auto before = machine.written(minor).size();
         EXPECT_EQ(agent->ask(std::string("transact ") + e.sent), expected);
         const auto written = machine.written(minor);
-        ASSERT_EQ(written.size(), before + 1);
-        EXPECT_EQ(written.back(), hidraw_sim::withoutBlanks(e.sent));
+        ASSERT_EQ(written.size(), before + (e.reachesBridge ? 1 : 0));
+        if (e.reachesBridge) {
+            EXPECT_EQ(written.back(), hidraw_sim::withoutBlanks(e.sent));
+        }
         for (const std::string& command : e.tearDown)
             machine.tell(minor, command);
     }
@@ -391,31 +393,33 @@ TEST_F(WineBench, ArrivalAndRemovalNoticesComeFromWinesDeviceManager)
 TEST_F(WineBench, AnUnplugDuringAnExchangeIsTheBridgeGoneAndItComesBackOnReplug)
 {
     // The reply is still on its way when the cable goes. The link waits
-    // 250 ms for it: an unplug that a busy machine makes later than that
-    // comes after the exchange, and that attempt does not count.
+    // 250 ms for it after the write, and the write comes after the command
+    // is asked for: an unplug done later than 200 ms after the asking (a busy
+    // machine) may have come after the exchange, and that attempt does not count.
     int minor = -1;
     bool counted = false;
     for (int attempt = 0; attempt < 5 && !counted; ++attempt) {
         minor = plug();
         ASSERT_EQ(agent->ask("scan"), "opened KRL-0001");
         machine.tell(minor, "delay 3000");
-        auto took = 0ms;
+        const auto asked = std::chrono::steady_clock::now();
+        auto late = 0ms;
         std::thread pull([&] {
             while (machine.written(minor).empty())
                 std::this_thread::sleep_for(2ms);
-            const auto start = std::chrono::steady_clock::now();
             unplug(minor);
-            took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
-                                                                         - start);
+            late = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                         - asked);
         });
         const std::string reply = agent->ask("transact 70 45 45");
         pull.join();
-        if (took >= 150ms) {
+        if (late >= 200ms) {
             agent->askUntil("list", [](const std::string& l) { return l == "none"; });
             agent->ask("scan");
             continue;
         }
-        EXPECT_TRUE(contains(reply, " lost ")) << reply << ": never as a permission problem or no answer";
+        EXPECT_EQ(reply, "00 00 00 lost disconnected ")
+            << "gone, and nothing else: not unanswered, not a permission, not in use";
         counted = true;
     }
     ASSERT_TRUE(counted) << "no unplug came within the exchange in five attempts";
@@ -433,9 +437,12 @@ TEST_F(WineBench, AnUnplugDuringAnExchangeIsTheBridgeGoneAndItComesBackOnReplug)
     EXPECT_EQ(machine.written(minor), std::vector<std::string>{"704242"});
 }
 
-// The fault seen on Windows: a ramp whose bridge is pulled must stop at the
-// first failed exchange, reported as the bridge gone, as it does on Linux.
-TEST_F(WineBench, ARampWhoseBridgeIsPulledStopsAtTheFirstFailure)
+// A ramp whose bridge is pulled: every step before the unplug acknowledged,
+// the bridge found gone once, and nothing sent after that (the link has let
+// it go). The agent's ramp goes on to its end whatever comes, so that it is
+// the link that stops. While wine still lists a bridge whose node has gone, a
+// failed write is no answer, as a stalled one is: such steps may come between.
+TEST_F(WineBench, ARampWhoseBridgeIsPulledIsLostOnceAndNothingIsSentAfter)
 {
     const int minor = plug();
     ASSERT_EQ(agent->ask("scan"), "opened KRL-0001");
@@ -444,12 +451,17 @@ TEST_F(WineBench, ARampWhoseBridgeIsPulledStopsAtTheFirstFailure)
             std::this_thread::sleep_for(5ms);
         unplug(minor);
     });
-    const std::string letters = agent->ask("ramp 200 10 70");
+    const std::string letters = agent->ask("ramp 200 10 70", kGuard + 20s);
     pull.join();
-    ASSERT_GE(letters.size(), 10u) << letters;
-    EXPECT_EQ(letters.back(), 'L') << letters;
-    EXPECT_EQ(letters.find_first_not_of('A'), letters.size() - 1)
-        << letters << ": every step before the unplug acknowledged, none unanswered";
+    ASSERT_EQ(letters.size(), 200u) << letters;
+    const auto firstFailure = letters.find_first_not_of('A');
+    const auto lost = letters.find('L');
+    ASSERT_NE(lost, std::string::npos) << letters << ": the bridge was never found gone";
+    EXPECT_GE(firstFailure, 10u) << letters;
+    EXPECT_EQ(letters.find_first_not_of('0', firstFailure), lost)
+        << letters << ": only unanswered steps before";
+    EXPECT_EQ(letters.find_first_not_of('-', lost + 1), std::string::npos)
+        << letters << ": nothing sent after";
 }
 
 TEST_F(WineBench, OfTwoBridgesTheSerialFilterPicksItsOwn)

@@ -8,8 +8,8 @@
 //   filter <serial>          only a bridge with this serial counts
 //   scan                     "opened <serial>", "still", or "disconnected <reason>"
 //   transact <a> <f> <s>     one exchange (hex bytes): "<status> <first> <second> <verdict>"
-//   ramp <n> <ms> <address>  up to n exchanges, levels 1..n, <ms> apart, stopping when the
-//                            bridge is lost: one letter each (A, N, 0, L)
+//   ramp <n> <ms> <address>  n exchanges, levels 1..n, <ms> apart: one letter each (A, N,
+//                            0, L), or - for a step made with no bridge open
 //   notices                  how many device notices came
 //   wait <n> <ms>            waits until n notices came (at most <ms>), then as notices
 //   quiet <ms>               waits until no notice came for <ms>, then as notices
@@ -158,7 +158,12 @@ struct Agent {
         case bridge::ScanResult::State::Disconnected:
             break;
         }
-        return std::string("disconnected") + (scan.permissionDenied ? " denied " : " ") + scan.openFailure;
+        std::string out = "disconnected";
+        if (scan.permissionDenied)
+            out += " denied";
+        if (scan.inUse)
+            out += " in-use";
+        return out + " " + scan.openFailure;
     }
 
     std::string transact(unsigned address, unsigned first, unsigned second)
@@ -179,12 +184,17 @@ struct Agent {
         for (int level = 1; level <= steps; ++level) {
             pumpUntil(next);
             next += std::chrono::milliseconds(intervalMs);
+            const bool open = link->connected();
             const auto reply
                 = link->transact(static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(level),
                                  static_cast<std::uint8_t>(level));
+            if (!open) {
+                letters += '-';
+                continue;
+            }
             if (reply.deviceLost) {
                 letters += 'L';
-                break;
+                continue;
             }
             const auto outcome = reply.outcome();
             letters += outcome == bridge::Outcome::Acknowledged ? 'A'

@@ -5,6 +5,7 @@
 #include "BridgeLink.h"
 #include "DeviceNoticeWindow_win.h"
 #include "HidapiHost.h"
+#include "OpenFailure.h"
 
 #include <gtest/gtest.h>
 #include <hidapi/hidapi.h>
@@ -183,32 +184,117 @@ TEST(DeviceNoticeWindow, TwoWatchersEachHearTheirOwnNoticesAndOutliveEachOther)
 }
 
 // hidapi's Windows backend words its errors "<call>: (0x%08X) <system text>".
-TEST(HidFailure, TheWin32CodeTellsGoneAndDeniedWhateverTheLanguage)
+// A code that also means something else than a device gone leaves the
+// verdict to the host's listing.
+TEST(HidFailure, TheWin32CodeTellsGoneDeniedOrAskTheListingWhateverTheLanguage)
 {
+    using bridge::FailureMeaning;
+    using bridge::meaningOf;
     using bridge::meansDenied;
-    using bridge::meansGone;
-    EXPECT_TRUE(meansGone({0, L"WriteFile: (0x0000048F) The device is not connected."}));
-    EXPECT_TRUE(meansGone({0, L"ReadFile: (0x0000048F) Das Ger\u00e4t ist nicht angeschlossen."}));
-    EXPECT_TRUE(meansGone({0, L"hid_read_timeout/GetOverlappedResult: (0x00000651) x"}));
-    EXPECT_TRUE(meansGone({0, L"WriteFile: (0x000001b1) x"})) << "ERROR_NO_SUCH_DEVICE, lower case";
-    // A device pulled during a transfer: Windows' usual answer, and wine's
-    // for a read or write on a device that has gone.
-    EXPECT_TRUE(meansGone({0,
-                           L"hid_write/GetOverlappedResult: (0x0000001F) A device attached to the system "
-                           L"is not functioning."}));
-    EXPECT_TRUE(meansGone({0, L"hid_read_timeout/GetOverlappedResult: (0x00000005) Access denied."}));
-    EXPECT_TRUE(meansGone({0, L"WriteFile: (0x00000005) Access denied."}));
-    EXPECT_FALSE(meansGone({0, L"hid_write/WaitForSingleObject: (0x00000102) The wait timed out."}));
-    EXPECT_FALSE(meansGone({0, L"ReadFile: (0x000003E3) The I/O operation has been aborted."}))
-        << "a read hidapi cancels itself";
-    EXPECT_FALSE(meansGone({0, L"The device is not connected."})) << "words alone say nothing";
-    EXPECT_FALSE(meansGone({ENODEV, L"Zero buffer/length"})) << "no errno on this system";
-    EXPECT_FALSE(meansGone({0, L"WriteFile: (0x48F) short"}));
-    EXPECT_FALSE(meansGone({0, nullptr}));
+    struct Case {
+        int savedErrno;
+        const wchar_t* message;
+        FailureMeaning meaning;
+    };
+    const Case cases[] = {
+        {0, L"WriteFile: (0x0000048F) The device is not connected.", FailureMeaning::Gone},
+        {0, L"ReadFile: (0x0000048F) Das Ger\u00e4t ist nicht angeschlossen.", FailureMeaning::Gone},
+        {0, L"hid_read_timeout/GetOverlappedResult: (0x00000651) x", FailureMeaning::Gone},
+        {0, L"WriteFile: (0x000001b1) x", FailureMeaning::Gone},  // ERROR_NO_SUCH_DEVICE, lower case
+        // A device pulled during a transfer, or a stalled output report.
+        {0,
+         L"hid_write/GetOverlappedResult: (0x0000001F) A device attached to the system is not functioning.",
+         FailureMeaning::AskTheListing},
+        // A device being removed (wine), or a handle opened without rights.
+        {0, L"hid_read_timeout/GetOverlappedResult: (0x00000005) Access denied.",
+         FailureMeaning::AskTheListing},
+        {0, L"WriteFile: (0x00000005) Access denied.", FailureMeaning::AskTheListing},
+        // A write the device did not take within hidapi's second: the last
+        // code the thread set was WriteFile's ERROR_IO_PENDING.
+        {0, L"hid_write/WaitForSingleObject: (0x000003E5) Overlapped I/O operation is in progress.",
+         FailureMeaning::Stays},
+        {0, L"The device is not connected.", FailureMeaning::Stays},  // words alone say nothing
+        {ENODEV, L"Zero buffer/length", FailureMeaning::Stays},       // no errno on this system
+        {0, L"WriteFile: (0x48F) short", FailureMeaning::Stays},
+        {0, nullptr, FailureMeaning::Stays},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(meaningOf({c.savedErrno, c.message}), c.meaning) << (c.message ? c.message : L"(none)");
 
     EXPECT_TRUE(meansDenied({0, L"open_device: (0x00000005) Zugriff verweigert"}));
     EXPECT_FALSE(meansDenied({0, L"open_device: (0x00000002) Access is denied."}));
     EXPECT_FALSE(meansDenied({EACCES, nullptr}));
+}
+
+// The path of a bridge that is not plugged in.
+constexpr const char* kNoSuchBridge
+    = R"(\\?\hid#vid_6017&pid_0200#nothing#{4d1e55b2-f16f-11cf-88cb-001111000030})";
+
+// A file stands for the device: Windows checks sharing alike for both.
+struct HeldFile : ::testing::Test {
+    std::string path;
+    void SetUp() override
+    {
+        char folder[MAX_PATH];
+        char name[MAX_PATH];
+        ASSERT_NE(GetTempPathA(MAX_PATH, folder), 0u);
+        ASSERT_NE(GetTempFileNameA(folder, "krl", 0, name), 0u);
+        path = name;
+    }
+    void TearDown() override { DeleteFileA(path.c_str()); }
+    HANDLE open(DWORD share) const
+    {
+        return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    }
+};
+
+TEST_F(HeldFile, HeldWithoutSharingItIsInUseAndHidapiIsNotAskedToOpenIt)
+{
+    const HANDLE other = open(0);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    const auto claim = bridge::claimReadWrite(path);
+    EXPECT_FALSE(claim.held);
+    EXPECT_TRUE(claim.inUse);
+    EXPECT_FALSE(claim.permissionDenied);
+    EXPECT_EQ(claim.error.rfind("CreateFile: (0x00000020) ", 0), 0u) << claim.error;
+
+    // hidapi alone would open it without rights, and fail only later, on the
+    // HID calls a file does not answer: the host says who is in the way.
+    bridge::HidapiHost host;
+    const auto opened = host.open(path);
+    EXPECT_FALSE(opened.device);
+    EXPECT_TRUE(opened.inUse);
+    EXPECT_EQ(opened.error, claim.error);
+    CloseHandle(other);
+}
+
+TEST_F(HeldFile, SharedWithOthersItIsClaimedAndNoneCanTakeItWhileTheClaimLives)
+{
+    const HANDLE other = open(FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    {
+        const auto claim = bridge::claimReadWrite(path);
+        EXPECT_TRUE(claim.held);
+        EXPECT_EQ(claim.error, "");
+        EXPECT_FALSE(claim.inUse || claim.permissionDenied);
+        EXPECT_EQ(open(0), INVALID_HANDLE_VALUE) << "another program cannot take it for itself now";
+        const HANDLE reader = open(FILE_SHARE_READ | FILE_SHARE_WRITE);
+        EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "but may share it";
+        CloseHandle(reader);
+    }
+    CloseHandle(other);
+    const HANDLE alone = open(0);
+    EXPECT_NE(alone, INVALID_HANDLE_VALUE) << "the claim ends with its last copy";
+    CloseHandle(alone);
+}
+
+TEST(ReadWriteClaim, APathThatIsNotThereIsRefusedWithItsCodeAlone)
+{
+    const auto claim = bridge::claimReadWrite(kNoSuchBridge);
+    EXPECT_FALSE(claim.held);
+    EXPECT_EQ(claim.error.rfind("CreateFile: (0x", 0), 0u) << claim.error;
+    EXPECT_FALSE(claim.inUse || claim.permissionDenied);
 }
 
 TEST(HidapiHost, SaysWhetherHidapiStartedListsAndFailsToOpenAPathThatIsNotThere)
@@ -223,11 +309,23 @@ TEST(HidapiHost, SaysWhetherHidapiStartedListsAndFailsToOpenAPathThatIsNotThere)
             << host.unavailable();
     for (const auto& i : host.interfaces())
         EXPECT_FALSE(i.path.empty());
-    const auto opened
-        = host.open(R"(\\?\hid#vid_6017&pid_0200#nothing#{4d1e55b2-f16f-11cf-88cb-001111000030})");
+    const auto opened = host.open(kNoSuchBridge);
     EXPECT_FALSE(opened.device);
     EXPECT_NE(opened.error.find(": (0x"), std::string::npos) << opened.error;
     EXPECT_FALSE(opened.permissionDenied);
+}
+
+// What the panel and krl7741 say when the bridge cannot be opened, in
+// Windows' terms: nothing of Linux' udev.
+TEST(BridgeLink, ABridgeThatCannotBeOpenedIsExplainedInWindowsTerms)
+{
+    bridge::ScanResult scan;
+    scan.openFailure = "CreateFile: (0x00000005) x";
+    scan.permissionDenied = true;
+    const std::string denied = bridge::whyNotOpened(scan);
+    EXPECT_NE(denied.find("access to it is denied (CreateFile: (0x00000005) x)"), std::string::npos)
+        << denied;
+    EXPECT_EQ(denied.find("udev"), std::string::npos) << denied;
 }
 
 TEST(BridgeLink, WithTheRealHostAndNoBridgeStaysDisconnected)
