@@ -57,8 +57,8 @@ struct Exchange {
     Bytes sent;      // the output report, report id first
     Bytes received;  // the input report read for it, report id first; empty when none came
     Verdict verdict = Verdict::NoAnswer;
-    Levels pwm;      // the host's PWM levels once this exchange was judged
-    QDateTime time;  // the time of day (UTC) at the write, from the wall clock then
+    Levels pwm;           // the host's PWM levels once this exchange was judged
+    QDateTime time = {};  // the time of day (UTC) at the write, from the wall clock then
     bool operator==(const Exchange&) const = default;
 };
 
