@@ -49,12 +49,15 @@ Application::Application(int& argc, char** argv)
     setStyle(new PanelStyle);
 }
 
-void showError(const QString& message)
+QString boxTitle()
 {
     const auto* application = qobject_cast<const Application*>(QCoreApplication::instance());
-    const QString title
-        = application ? application->title() : applicationTitle(QCoreApplication::applicationFilePath());
-    QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok);
+    return application ? application->title() : applicationTitle(QCoreApplication::applicationFilePath());
+}
+
+void showError(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, boxTitle(), message, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
 }

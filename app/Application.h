@@ -30,6 +30,9 @@ private:
     QString title_;
 };
 
+// The caption of the program's message boxes: the application's title.
+QString boxTitle();
+
 // The error box: a modal critical message box with an OK button, the
 // application's title as caption and `message` as text.
 void showError(const QString& message);

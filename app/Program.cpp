@@ -1,8 +1,17 @@
 #include "Program.h"
 
+#include "Application.h"
+
 #include <QCommandLineParser>
+#include <QMessageBox>
+
+#ifndef KRL_VERSION
+#error "KRL_VERSION comes from the project's version (app/CMakeLists.txt)"
+#endif
 
 namespace app {
+
+QString versionText() { return QStringLiteral("KRL7741AT " KRL_VERSION); }
 
 Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& host, QTextStream& out,
                                 QTextStream& err)
@@ -11,6 +20,8 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
     parser.setApplicationDescription(QStringLiteral("The KRL7741B/C/T controller panel."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Shows the version."));
     const QCommandLineOption monitor(
         QStringLiteral("monitor"),
         QStringLiteral(
@@ -22,7 +33,7 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
         QStringLiteral("Appends every exchange with the bridge to FILE as one JSON line (as krl7741 --json "
                        "prints it, with the time of day added), written out line by line."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, monitor, log});
+    parser.addOptions({help, version, monitor, log});
 
     Started started;
     if (!parser.parse(arguments)) {
@@ -32,6 +43,10 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
     }
     if (parser.isSet(help)) {
         out << parser.helpText() << Qt::flush;
+        return started;
+    }
+    if (parser.isSet(version)) {
+        out << versionText() << Qt::endl;
         return started;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -48,7 +63,7 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
         started.status = kExitUsage;
         return started;
     }
-    auto program = std::make_unique<Program>(options, host, err);
+    auto program = std::make_unique<Program>(options, host);
     if (program->log_ && !program->log_->openError().isEmpty()) {
         err << QStringLiteral("Cannot write the log %1: %2").arg(options.log, program->log_->openError())
             << Qt::endl;
@@ -59,44 +74,47 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
     return started;
 }
 
-Program::Program(const Options& options, bridge::HIDapi& host, QTextStream& err)
+Program::Program(const Options& options, bridge::HIDapi& host)
 {
-    if (options.monitor || !options.log.isEmpty()) {
-        record_ = std::make_unique<record::Record>();
-        recorded_ = std::make_unique<record::RecordingHost>(host, *record_);
-    }
+    if (options.monitor || !options.log.isEmpty())
+        recording_ = std::make_unique<Recording>(host);
     if (!options.log.isEmpty()) {
-        log_ = std::make_unique<record::Log>(*record_, options.log);
+        log_ = std::make_unique<record::Log>(recording_->record, options.log);
         if (!log_->openError().isEmpty())
             return;  // start() says why; nothing more is built
     }
     if (options.monitor)
-        monitor_ = std::make_unique<monitor::MonitorWindow>(*record_);
+        monitor_ = std::make_unique<monitor::MonitorWindow>(recording_->record);
     if (log_) {
         if (monitor_)
             monitor_->showLog(QStringLiteral("Logging to %1").arg(options.log));
-        const auto stopped = [this, &err](const QString& message) {
-            if (monitor_)
+        // Said where the operator looks: on the monitor's log line, or else
+        // in a box of the panel's own that leaves the panel working.
+        const auto stopped = [this](const QString& message) {
+            if (monitor_) {
                 monitor_->showLog(message);
-            else
-                err << message << Qt::endl;
+                return;
+            }
+            auto* box
+                = new QMessageBox(QMessageBox::Warning, boxTitle(), message, QMessageBox::Ok, form_.get());
+            box->setObjectName(QStringLiteral("LogStopped"));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setWindowModality(Qt::NonModal);
+            box->show();
         };
         QObject::connect(log_.get(), &record::Log::stopped, stopped);
     }
-    form_ = std::make_unique<TForm1>(recorded_ ? static_cast<bridge::HIDapi&>(*recorded_) : host);
-    if (monitor_)
-        monitor_->setAttribute(Qt::WA_QuitOnClose, false);  // closing the panel ends the program
+    form_ = std::make_unique<TForm1>(recording_ ? static_cast<bridge::HIDapi&>(recording_->recorded) : host);
 }
 
 Program::~Program() = default;
 
 void Program::show()
 {
-    form_->show();
-    if (monitor_) {
-        monitor::placeBeside(*monitor_, *form_);
-        monitor_->show();
-    }
+    if (monitor_)
+        showBeside(*form_, *monitor_);
+    else
+        form_->show();
 }
 
 }  // namespace app

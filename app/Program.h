@@ -1,14 +1,13 @@
 #pragma once
 // The panel program's command line and what its options add to the panel:
 // --monitor, the bus monitor beside it; --log FILE, every exchange appended to
-// FILE as a JSON line. Without options the panel is all there is, on the host
-// as it is.
+// FILE as a JSON line; --help and --version. Without options the panel is all
+// there is, on the host as it is.
 
+#include "Beside.h"
 #include "HIDapi.h"
 #include "Log.h"
 #include "MonitorWindow.h"
-#include "Record.h"
-#include "RecordingHost.h"
 #include "TForm1.h"
 
 #include <QStringList>
@@ -20,6 +19,9 @@ namespace app {
 
 inline constexpr int kExitUsage = 64;  // a bad command line or an unusable log: nothing was sent
 
+// "KRL7741AT <version>".
+QString versionText();
+
 struct Options {
     bool monitor = false;
     QString log;  // empty: no log
@@ -29,16 +31,17 @@ class Program {
 public:
     // Reads the command line (arguments[0] is the program) and builds the
     // panel on `host` with what the options ask for, none of it shown yet.
-    // Help goes to `out`. When the result has no program, the command line
-    // was help, wrong, or named a log that cannot be written: `status` is the
-    // exit status, the reason is on `err`, and nothing was sent.
+    // Help and the version go to `out`. When the result has no program, the
+    // command line was help, the version, wrong, or named a log that cannot
+    // be written: `status` is the exit status, the reason is on `err`, and
+    // nothing was sent. main() shows both (showStartTexts, StartTexts.h).
     struct Started;
     static Started start(const QStringList& arguments, bridge::HIDapi& host, QTextStream& out,
                          QTextStream& err);
 
-    // `err` (where a log that stops says so when there is no monitor) must
-    // outlive the program.
-    Program(const Options& options, bridge::HIDapi& host, QTextStream& err);
+    // A log that stops says so on the monitor, or without one in a box over
+    // the panel.
+    Program(const Options& options, bridge::HIDapi& host);
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -48,11 +51,10 @@ public:
 
     TForm1& form() { return *form_; }
     monitor::MonitorWindow* monitor() { return monitor_.get(); }
-    record::Record* traffic() { return record_.get(); }
+    record::Record* traffic() { return recording_ ? &recording_->record : nullptr; }
 
 private:
-    std::unique_ptr<record::Record> record_;
-    std::unique_ptr<record::RecordingHost> recorded_;
+    std::unique_ptr<Recording> recording_;
     std::unique_ptr<record::Log> log_;
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<monitor::MonitorWindow> monitor_;

@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Clock.h"
+#include "OnScreen.h"
 #include "OpenFailure.h"
 #include "Tag.h"
 #include "Texts.h"
@@ -256,12 +257,10 @@ void TForm1::keepOnScreen()
     const QScreen* s = screen();
     if (!s)
         return;
-    const QRect room = s->availableGeometry();
     const QRect frame = frameGeometry();
-    const int x = std::clamp(frame.x(), room.left(), std::max(room.left(), room.right() + 1 - frame.width()));
-    const int y = std::clamp(frame.y(), room.top(), std::max(room.top(), room.bottom() + 1 - frame.height()));
-    if (QPoint(x, y) != frame.topLeft())
-        move(x, y);
+    const QPoint kept = toolkit::keptWithin(frame, s->availableGeometry());
+    if (kept != frame.topLeft())
+        move(kept);
 }
 
 void TForm1::orderTabs()
@@ -399,16 +398,17 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
         PORTW->clear();
         PORTW->setTextColor(kRed);
     }
-    switch (reply.outcome()) {
-    case bridge::Outcome::NotAcknowledged:
+    switch (reply.verdict()) {
+    case bridge::Verdict::NotAcknowledged:
         setTag(*PORTW, tag(*PORTW) + 1);
         StatusBar1->setText(0, texts::kNackPrefix + QString::number(tag(*PORTW)));
         PORTW->insertPlainText(texts::kNoAcknowledge);
         break;
-    case bridge::Outcome::NoAnswer:
+    case bridge::Verdict::NoAnswer:
+    case bridge::Verdict::BridgeLost:
         PORTW->insertPlainText(texts::kNotConnected);
         break;
-    case bridge::Outcome::Acknowledged:
+    case bridge::Verdict::Acknowledged:
         break;
     }
     // The link has already looked again: a bridge back in place shows as open.

@@ -12,10 +12,9 @@
 //   trackbar_changes [changes] [panel|demo|demo-nochart|monitor]
 
 #include "Application.h"
+#include "Beside.h"
 #include "BoardWindow.h"
 #include "Program.h"
-#include "Record.h"
-#include "RecordingHost.h"
 #include "TForm1.h"
 #include "TrackBar.h"
 #include "VirtualBridge.h"
@@ -85,25 +84,23 @@ int main(int argc, char** argv)
     board.plug(virtualboard::VirtualBridge::evaluationBoard());
     // The demo records the panel's traffic for its board window as the
     // program does for its monitor.
-    record::Record traffic;
-    record::RecordingHost recorded(board, traffic);
+    app::Recording traffic(board);
     std::unique_ptr<virtualboard::BoardWindow> window;
     std::unique_ptr<app::TForm1> demoForm;
     std::unique_ptr<app::Program> program;
-    QTextStream err(stderr);
     if (demo) {
-        window = std::make_unique<virtualboard::BoardWindow>(board, traffic);
-        demoForm = std::make_unique<app::TForm1>(recorded);
+        window = std::make_unique<virtualboard::BoardWindow>(board, traffic.record);
+        demoForm = std::make_unique<app::TForm1>(traffic.recorded);
         if (!chart)
             window->findChild<QWidget*>("ChartBox")->hide();
     } else {
         app::Options options;
         options.monitor = monitor;
-        program = std::make_unique<app::Program>(options, board, err);
+        program = std::make_unique<app::Program>(options, board);
     }
     app::TForm1& form = demo ? *demoForm : program->form();
     QWidget* beside = demo ? static_cast<QWidget*>(window.get()) : program->monitor();
-    const record::Record* record = demo ? &traffic : program->traffic();
+    const record::Record* record = demo ? &traffic.record : program->traffic();
     if (beside) {
         beside->show();
         (void)QTest::qWaitForWindowExposed(beside);

@@ -74,10 +74,8 @@ ScanResult BridgeLink::scan()
 
 Reply BridgeLink::transact(std::uint8_t address, std::uint8_t first, std::uint8_t second)
 {
-    reportBuffer_[0] = kReportId;
-    reportBuffer_[1] = address;
-    reportBuffer_[2] = first;
-    reportBuffer_[3] = second;
+    const Report output = outputReport(address, first, second);
+    std::copy(output.begin(), output.end(), reportBuffer_.begin());
     const std::span<std::uint8_t> report(reportBuffer_.data(), kReportSize);
 
     bool lost = false;

@@ -44,7 +44,30 @@ struct ScanResult {
     bool inUse = false;  // another program holds it
 };
 
-enum class Outcome { Acknowledged, NotAcknowledged, NoAnswer };
+// What an exchange came to. The reply's status byte says which of the first
+// three (verdictOf); a lost bridge is the host's finding, never a reply's.
+enum class Verdict { Acknowledged, NotAcknowledged, NoAnswer, BridgeLost };
+using Outcome = Verdict;
+
+// What a status byte says: a NACK, no status (the bridge did not answer, or
+// nothing was read), or any other status as an acknowledgement. The one
+// judgement of a reply, for the link, the record and the tests alike.
+constexpr Verdict verdictOf(std::uint8_t status)
+{
+    if (status == kStatusNack)
+        return Verdict::NotAcknowledged;
+    if (status == kStatusNone)
+        return Verdict::NoAnswer;
+    return Verdict::Acknowledged;
+}
+
+using Report = std::array<std::uint8_t, kReportSize>;
+
+// The output report of one command: 00 <address> <first> <second>.
+constexpr Report outputReport(std::uint8_t address, std::uint8_t first, std::uint8_t second)
+{
+    return {kReportId, address, first, second};
+}
 
 struct Reply {
     std::uint8_t status = kStatusNone;
@@ -55,14 +78,10 @@ struct Reply {
     // bridge that is back (at the same place or another) is open again.
     ScanResult rescan;
 
-    Outcome outcome() const
-    {
-        if (status == kStatusNack)
-            return Outcome::NotAcknowledged;
-        if (status == kStatusNone)
-            return Outcome::NoAnswer;
-        return Outcome::Acknowledged;
-    }
+    // What the status says (never BridgeLost).
+    Outcome outcome() const { return verdictOf(status); }
+    // What the exchange came to, a lost bridge included.
+    Verdict verdict() const { return deviceLost ? Verdict::BridgeLost : verdictOf(status); }
 };
 
 class BridgeLink {

@@ -119,8 +119,9 @@ bool Session::exchange(const Byte& byte)
     if (!last_) {  // nothing was written: no bridge to write to
         last_.emplace();
         last_->at = record_.now();
-        last_->sent = {bridge::kReportId, inv_.address, byte.value, byte.value};
-        last_->verdict = reply.deviceLost ? record::Verdict::BridgeLost : record::Verdict::NoAnswer;
+        const bridge::Report report = bridge::outputReport(inv_.address, byte.value, byte.value);
+        last_->sent.assign(report.begin(), report.end());
+        last_->verdict = reply.verdict();
     }
     int status = kExitAcknowledged;
     switch (last_->verdict) {

@@ -4,10 +4,8 @@
 // operator break it.
 
 #include "Application.h"
+#include "Beside.h"
 #include "BoardWindow.h"
-#include "MonitorWindow.h"
-#include "Record.h"
-#include "RecordingHost.h"
 #include "TForm1.h"
 #include "VirtualBridge.h"
 
@@ -17,17 +15,11 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(KRL_DESKTOP_FILE));
     virtualboard::VirtualBridge board;
     // The panel's traffic with the board, recorded as the bus monitor records it.
-    record::Record traffic;
-    record::RecordingHost recorded(board, traffic);
+    app::Recording traffic(board);
     // The board window first, so its trace starts with the panel's first report.
-    virtualboard::BoardWindow boardWindow(board, traffic);
+    virtualboard::BoardWindow boardWindow(board, traffic.record);
     board.plug(virtualboard::VirtualBridge::evaluationBoard());
-    app::TForm1 Form1(recorded);
-    Form1.show();
-
-    // Closing the panel ends the demo; the board window alone does not keep it running.
-    boardWindow.setAttribute(Qt::WA_QuitOnClose, false);
-    monitor::placeBeside(boardWindow, Form1);
-    boardWindow.show();
+    app::TForm1 Form1(traffic.recorded);
+    app::showBeside(Form1, boardWindow);
     return application.exec();
 }

@@ -1,6 +1,7 @@
 #include "MonitorWindow.h"
 
 #include "Commands.h"
+#include "OnScreen.h"
 #include "TrafficView.h"
 
 #include <QFileDialog>
@@ -63,7 +64,8 @@ MonitorWindow::MonitorWindow(record::Record& record, QWidget* parent)
     auto* registers
         = named(new QGroupBox(QStringLiteral("Registers, as the host set them"), this), "HostRegisters");
     registers->setToolTip(QStringLiteral("The values of the commands the chip acknowledged; "
-                                         "unknown until the panel first sets one."));
+                                         "unknown until the panel first sets one, and again "
+                                         "once the bridge is lost, opened again or another chip is chosen."));
     auto* grid = new QGridLayout(registers);
     grid->setVerticalSpacing(2);
     const char* names[]
@@ -106,12 +108,14 @@ MonitorWindow::MonitorWindow(record::Record& record, QWidget* parent)
         record_.clear();
         saveStatus_->clear();
     });
-    connect(&record_, &record::Record::added, this, [this] {
+    const auto queueRegisters = [this] {
         if (!registersQueued_) {
             registersQueued_ = true;
             QMetaObject::invokeMethod(this, &MonitorWindow::showRegisters, Qt::QueuedConnection);
         }
-    });
+    };
+    connect(&record_, &record::Record::added, this, queueRegisters);
+    connect(&record_, &record::Record::registersChanged, this, queueRegisters);
 }
 
 // Once the event loop runs, as the trace: only a register that changed is
@@ -169,12 +173,8 @@ void placeBeside(QWidget& window, const QWidget& panel)
     int x = frame.right() + 1 + kGap;
     if (room.isValid() && x + width > room.right() + 1)
         x = frame.left() - kGap - width;
-    int y = frame.top();
-    if (room.isValid()) {
-        x = std::clamp(x, room.left(), std::max(room.left(), room.right() + 1 - width));
-        y = std::clamp(y, room.top(), std::max(room.top(), room.bottom() + 1 - height));
-    }
-    window.move(x, y);
+    const QRect beside(x, frame.top(), width, height);
+    window.move(room.isValid() ? toolkit::keptWithin(beside, room) : beside.topLeft());
 }
 
 }  // namespace monitor

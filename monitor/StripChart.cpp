@@ -24,6 +24,43 @@ const QColor kNoAnswerMark(200, 200, 200);
 
 const char* const kLaneNames[] = {"LED1", "LED2", "LED3"};
 
+// The line of the known steps [first, end) up to `until`. Steps closer
+// together than a pixel share a column: one vertical stroke over the levels
+// they touched, so a frame costs at most a few points per column however
+// dense the traffic.
+template <typename X, typename Y>
+QPolygonF staircase(const std::vector<Step>& steps, std::size_t first, std::size_t end, double until, X x,
+                    Y y)
+{
+    struct Column {
+        int x;
+        int entry, low, high, last;
+    };
+    std::vector<Column> columns;
+    for (std::size_t k = first + 1; k < end; ++k) {
+        const int at = qRound(x(steps[k].ms));
+        const int level = *steps[k].level;
+        if (columns.empty() || columns.back().x != at) {
+            const int before = *steps[k - 1].level;
+            columns.push_back({at, before, std::min(before, level), std::max(before, level), level});
+        } else {
+            Column& column = columns.back();
+            column.low = std::min(column.low, level);
+            column.high = std::max(column.high, level);
+            column.last = level;
+        }
+    }
+    QPolygonF line;
+    line.reserve(static_cast<qsizetype>(4 * columns.size() + 2));
+    line << QPointF(x(steps[first].ms), y(*steps[first].level));
+    for (const Column& column : columns) {
+        for (const int level : {column.entry, column.low, column.high, column.last})
+            line << QPointF(column.x, y(level));
+    }
+    line << QPointF(x(until), y(*steps[end - 1].level));
+    return line;
+}
+
 }  // namespace
 
 using record::Exchange;
@@ -32,23 +69,42 @@ using record::Verdict;
 ChartSeries chartSeries(const record::Record& record, record::TimePoint now, std::chrono::milliseconds span)
 {
     const auto& all = record.exchanges();
+    const auto& forgotten = record.registersForgotten();
     const auto from = now - span;
     // The record is in time order: the first exchange in view, and the levels before it.
     const auto first
         = std::partition_point(all.begin(), all.end(), [&](const Exchange& e) { return e.at <= from; });
-    const record::Levels before = first == all.begin() ? record.levelsBefore() : std::prev(first)->pwm;
+    auto lapse = std::partition_point(forgotten.begin(), forgotten.end(),
+                                      [&](record::TimePoint t) { return t <= from; });
+    record::Levels before = first == all.begin() ? record.levelsBefore() : std::prev(first)->pwm;
+    if (lapse != forgotten.begin() && (first == all.begin() || *std::prev(lapse) >= std::prev(first)->at))
+        before = {};  // forgotten since the last exchange before the view
 
     ChartSeries series;
+    const auto step = [&series](double ms, const record::Levels& levels) {
+        for (std::size_t c = 0; c < series.steps.size(); ++c) {
+            if (levels[c] != series.steps[c].back().level)
+                series.steps[c].push_back({ms, levels[c]});
+        }
+    };
     for (std::size_t c = 0; c < series.steps.size(); ++c)
         series.steps[c].push_back({-Ms(span).count(), before[c]});
-    for (auto e = first; e != all.end() && e->at <= now; ++e) {
-        const double ms = Ms(e->at - now).count();
-        for (std::size_t c = 0; c < series.steps.size(); ++c) {
-            if (e->pwm[c] != series.steps[c].back().level)
-                series.steps[c].push_back({ms, e->pwm[c]});
+    auto e = first;
+    while (true) {
+        const bool exchange = e != all.end() && e->at <= now;
+        const bool lapsed = lapse != forgotten.end() && *lapse <= now;
+        if (!exchange && !lapsed)
+            break;
+        if (lapsed && (!exchange || *lapse <= e->at)) {
+            step(Ms(*lapse - now).count(), {});
+            ++lapse;
+            continue;
         }
+        const double ms = Ms(e->at - now).count();
+        step(ms, e->pwm);
         if (e->verdict != Verdict::Acknowledged)
             series.marks.push_back({ms, e->verdict});
+        ++e;
     }
     return series;
 }
@@ -77,14 +133,22 @@ QSize StripChart::minimumSizeHint() const
 
 void StripChart::showEvent(QShowEvent*)
 {
-    watch_ = connect(&record_, &record::Record::added, this, &StripChart::wake);
+    unwatch();  // a show may follow another without a hide between
+    watch_ = {connect(&record_, &record::Record::added, this, &StripChart::wake),
+              connect(&record_, &record::Record::registersChanged, this, &StripChart::wake)};
     wake();
 }
 
 void StripChart::hideEvent(QHideEvent*)
 {
-    disconnect(watch_);
+    unwatch();
     frames_.stop();
+}
+
+void StripChart::unwatch()
+{
+    for (const QMetaObject::Connection& connection : watch_)
+        disconnect(connection);
 }
 
 void StripChart::wake()
@@ -100,8 +164,13 @@ void StripChart::wake()
 void StripChart::frame()
 {
     update();
-    const auto& all = record_.exchanges();
-    if (all.empty() || all.back().at + kSpan < record_.now())
+    std::optional<record::TimePoint> last;
+    if (!record_.exchanges().empty())
+        last = record_.exchanges().back().at;
+    if (!record_.registersForgotten().empty())
+        last = std::max(last.value_or(record_.registersForgotten().back()),
+                        record_.registersForgotten().back());
+    if (!last || *last + kSpan < record_.now())
         frames_.stop();
 }
 
@@ -144,44 +213,19 @@ void StripChart::paintEvent(QPaintEvent*)
         painter.drawText(QPointF(4, top + (laneHeight + metrics.ascent()) / 2),
                          QString::fromLatin1(kLaneNames[c]));
 
-        // Steps closer together than a pixel share a column: one vertical
-        // stroke over the levels they touched, so a frame costs at most a few
-        // points per column however dense the traffic.
-        struct Column {
-            int x;
-            int entry, low, high, last;
-        };
-        // A level the host has not set yet is not drawn: the line starts at
-        // the first step it knows (once known, a level stays known).
+        // Each run of known levels is one line; a level the host does not
+        // know (not set yet, or forgotten with the bridge) is a gap.
         const std::vector<Step>& steps = series.steps[c];
-        const auto known = std::find_if(steps.begin(), steps.end(), [](const Step& s) { return s.level; });
-        if (known == steps.end())
-            continue;
-        const auto first = static_cast<std::size_t>(known - steps.begin());
-        std::vector<Column> columns;
-        for (std::size_t k = first + 1; k < steps.size(); ++k) {
-            const int at = qRound(x(steps[k].ms));
-            const int level = *steps[k].level;
-            if (columns.empty() || columns.back().x != at) {
-                const int before = *steps[k - 1].level;
-                columns.push_back({at, before, std::min(before, level), std::max(before, level), level});
-            } else {
-                Column& column = columns.back();
-                column.low = std::min(column.low, level);
-                column.high = std::max(column.high, level);
-                column.last = level;
-            }
-        }
-        QPolygonF line;
-        line.reserve(static_cast<qsizetype>(4 * columns.size() + 2));
-        line << QPointF(first == 0 ? plot.left() : x(known->ms), y(*known->level));
-        for (const Column& column : columns) {
-            for (const int level : {column.entry, column.low, column.high, column.last})
-                line << QPointF(column.x, y(level));
-        }
-        line << QPointF(x(0), y(*steps.back().level));
         painter.setPen(QPen(colours_[c], 1));
-        painter.drawPolyline(line);
+        for (std::size_t k = 0; k < steps.size();) {
+            std::size_t end = k;
+            while (end < steps.size() && steps[end].level)
+                ++end;
+            if (end > k)
+                painter.drawPolyline(
+                    staircase(steps, k, end, end < steps.size() ? steps[end].ms : 0.0, x, y));
+            k = end + 1;
+        }
     }
 
     // The marks, just under the time axis.

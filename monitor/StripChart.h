@@ -3,7 +3,7 @@
 // believes the chip drives, against time, the last ten seconds scrolling, each
 // channel in its own lane and its LED's colour, drawn as the staircase the
 // acknowledged commands make (a level holds until the next one; a level not
-// yet set is not drawn). Replies that were not acknowledged, exchanges the
+// yet set, or forgotten since, is not drawn). Replies that were not acknowledged, exchanges the
 // bridge left unanswered and a bridge lost are marks on the time axis.
 //
 // It reads the record (Record.h) when it paints, and paints only while shown:
@@ -69,11 +69,12 @@ protected:
 private:
     void wake();
     void frame();
+    void unwatch();
 
     const record::Record& record_;
     std::array<QColor, 3> colours_;
     QTimer frames_;
-    QMetaObject::Connection watch_;
+    std::array<QMetaObject::Connection, 2> watch_;
 };
 
 }  // namespace monitor

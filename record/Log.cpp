@@ -4,13 +4,11 @@
 
 namespace record {
 
-Log::Log(Record& record, const QString& path, QObject* parent) : QObject(parent), record_(record), file_(path)
+Log::Log(Record& record, const QString& path, QObject* parent) : QObject(parent), record_(record), path_(path)
 {
-    // Unbuffered: each line goes to the system as it is written.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
-        openError_ = file_.errorString();
+    openError_ = file_.open(path);
+    if (!openError_.isEmpty())
         return;
-    }
     connect(&record_, &Record::added, this, &Log::append);
 }
 
@@ -20,20 +18,17 @@ void Log::append(const Exchange& exchange)
         return;
     QByteArray line = QJsonDocument(record_.line(exchange)).toJson(QJsonDocument::Compact);
     line += '\n';
-    // A write the disk had room for only part of is followed by one for the
-    // rest, which then says why it cannot be written.
-    qint64 done = 0;
-    while (done < line.size()) {
-        const qint64 n = file_.write(line.constData() + done, line.size() - done);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    if (done == line.size())
+    // A fragment at the end (a crash's) gets a line of its own, ended in the
+    // same write as the first line of ours, so that no line joins it.
+    if (!wroteALine_ && file_.endsInsideALine())
+        line.prepend('\n');
+    stopReason_ = file_.append(line);
+    if (stopReason_.isEmpty()) {
+        wroteALine_ = true;
         return;
-    stopReason_ = file_.errorString();
+    }
     file_.close();
-    emit stopped(QStringLiteral("The log %1 stopped: %2").arg(file_.fileName(), stopReason_));
+    emit stopped(QStringLiteral("The log %1 stopped: %2").arg(path_, stopReason_));
 }
 
 }  // namespace record

@@ -1,12 +1,16 @@
 #pragma once
 // The log: every exchange of a record appended to a file as one JSON line
-// (Record::line), flushed line by line, so a crash or a pulled cable loses
-// nothing already done. A write that fails (the disk full, the file gone)
-// stops the log; it says why once, and the program goes on without it.
+// (Record::line), each line in one write as it happens, so a crash or a
+// pulled cable loses nothing already done, and several programs may log to
+// one file. Every line in the file is whole: a line that does not fit is not
+// left half written, and a fragment found at the file's end before the first
+// line (left by a crash) is ended with it, so only the fragment is lost. A
+// write that fails (the disk full, the file gone) stops the log; it says why
+// once, and the program goes on without it.
 
+#include "AppendFile.h"
 #include "Record.h"
 
-#include <QFile>
 #include <QObject>
 #include <QString>
 
@@ -33,7 +37,9 @@ private:
     void append(const Exchange& exchange);
 
     Record& record_;
-    QFile file_;
+    QString path_;
+    AppendFile file_;
+    bool wroteALine_ = false;
     QString openError_;
     QString stopReason_;
 };

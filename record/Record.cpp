@@ -60,9 +60,7 @@ void Registers::apply(std::uint8_t command)
 
 Verdict verdictOf(const Bytes& reply)
 {
-    if (reply.size() < 2 || reply[1] == bridge::kStatusNone)
-        return Verdict::NoAnswer;
-    return reply[1] == bridge::kStatusNack ? Verdict::NotAcknowledged : Verdict::Acknowledged;
+    return bridge::verdictOf(reply.size() < 2 ? bridge::kStatusNone : reply[1]);
 }
 
 QString verdictText(Verdict verdict)
@@ -108,7 +106,7 @@ QJsonObject json(const Exchange& exchange, TimePoint origin)
     };
 }
 
-Record::Record(QObject* parent) : QObject(parent)
+Record::Record(QObject* parent) : QObject(parent), wallClock_([] { return QDateTime::currentDateTimeUtc(); })
 {
     setClock([] { return std::chrono::steady_clock::now(); });
 }
@@ -117,39 +115,63 @@ void Record::setClock(Clock clock)
 {
     clock_ = std::move(clock);
     origin_ = clock_();
-    wallOrigin_ = QDateTime::currentDateTimeUtc();
 }
 
 void Record::add(TimePoint at, Bytes sent, Bytes received, Verdict verdict)
 {
+    // The time of day at the write: the wall clock now, less the steady time
+    // the exchange took (a reply is waited for at most a fraction of a second).
+    const QDateTime time = wallClock_().addMSecs(-std::llround(Ms(now() - at).count()));
+    if (sent.size() > 1 && address_ != sent[1]) {
+        registers_ = {};
+        address_ = sent[1];
+    }
     if (verdict == Verdict::Acknowledged && sent.size() > 2)
         registers_.apply(sent[2]);
+    if (verdict == Verdict::BridgeLost)
+        registers_ = {};
     if (exchanges_.size() == kKept) {
         levelsBefore_ = exchanges_.front().pwm;
         exchanges_.pop_front();
+        while (!forgotten_.empty() && forgotten_.front() < exchanges_.front().at) {
+            levelsBefore_ = {};
+            forgotten_.pop_front();
+        }
     }
     ++counts_[static_cast<std::size_t>(verdict)];
-    exchanges_.push_back({at, std::move(sent), std::move(received), verdict, registers_.pwm});
+    exchanges_.push_back({at, std::move(sent), std::move(received), verdict, registers_.pwm, time});
     emit added(exchanges_.back());
+}
+
+void Record::forgetRegisters(TimePoint at)
+{
+    address_.reset();
+    if (registers_ == Registers{})
+        return;
+    const bool levelsKnown = registers_.pwm != Levels{};
+    registers_ = {};
+    if (levelsKnown) {
+        if (exchanges_.empty())
+            levelsBefore_ = {};
+        else
+            forgotten_.push_back(at);
+    }
+    emit registersChanged();
 }
 
 void Record::clear()
 {
     levelsBefore_ = registers_.pwm;
     exchanges_.clear();
+    forgotten_.clear();
     counts_ = {};
     emit cleared();
-}
-
-QDateTime Record::wallTime(TimePoint at) const
-{
-    return wallOrigin_.addMSecs(std::llround(Ms(at - origin_).count()));
 }
 
 QJsonObject Record::line(const Exchange& exchange) const
 {
     QJsonObject object = json(exchange, origin_);
-    object.insert(QStringLiteral("time"), wallTime(exchange.at).toString(Qt::ISODateWithMs));
+    object.insert(QStringLiteral("time"), exchange.time.toString(Qt::ISODateWithMs));
     return object;
 }
 

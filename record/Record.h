@@ -6,6 +6,8 @@
 // here. Bounded: the newest kKept exchanges are kept, with the PWM levels the
 // host believed in before the oldest of them.
 
+#include "BridgeLink.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 #include <QObject>
@@ -24,8 +26,10 @@ namespace record {
 using Bytes = std::vector<std::uint8_t>;
 using TimePoint = std::chrono::steady_clock::time_point;
 using Clock = std::function<TimePoint()>;
+using WallClock = std::function<QDateTime()>;  // the time of day, UTC
 
-enum class Verdict { Acknowledged, NotAcknowledged, NoAnswer, BridgeLost };
+// What an exchange came to, as the link judges it (BridgeLink.h).
+using Verdict = bridge::Verdict;
 inline constexpr std::size_t kVerdicts = 4;
 
 // PWM LED1, LED2, LED3 (0..31); nullopt until the host first set one.
@@ -33,7 +37,9 @@ using Levels = std::array<std::optional<int>, 3>;
 
 // What the host believes the chip's registers hold: the values of the
 // commands the chip acknowledged. A command that was not acknowledged, or not
-// answered, changes nothing here.
+// answered, changes nothing here. A lost bridge, a bridge opened or let go and
+// a command to another chip make every register unknown again: a chip that
+// lost its power, or another chip, holds nothing the host told this one.
 struct Registers {
     std::optional<int> peakCurrent;
     Levels pwm;
@@ -51,13 +57,13 @@ struct Exchange {
     Bytes sent;      // the output report, report id first
     Bytes received;  // the input report read for it, report id first; empty when none came
     Verdict verdict = Verdict::NoAnswer;
-    Levels pwm;  // the host's PWM levels once this exchange was judged
+    Levels pwm;           // the host's PWM levels once this exchange was judged
+    QDateTime time = {};  // the time of day (UTC) at the write, from the wall clock then
     bool operator==(const Exchange&) const = default;
 };
 
-// What a reply says by its status byte: a NACK, no status (nothing, or a zero
-// status: the bridge did not answer), or any other status as an
-// acknowledgement. A lost bridge is judged by the host, not by a reply.
+// What a reply (report id first) says by its status byte (bridge::verdictOf);
+// a reply too short to hold one is no answer.
 Verdict verdictOf(const Bytes& reply);
 
 // "acknowledged", "not acknowledged", "no answer", "bridge lost".
@@ -83,8 +89,16 @@ public:
     // hand it one they move themselves. Setting it starts the record's time.
     void setClock(Clock clock);
     TimePoint now() const { return clock_(); }
+    // The time of day each exchange is stamped with, read when it happens
+    // (the system's by default): it jumps with the system's clock and goes on
+    // across a suspend, which the steady clock does not.
+    void setWallClock(WallClock clock) { wallClock_ = std::move(clock); }
 
+    // An exchange judged now, its report written at `at`.
     void add(TimePoint at, Bytes sent, Bytes received, Verdict verdict);
+    // The device was opened or let go at `at`: every register is unknown from
+    // then on (registersForgotten() says when).
+    void forgetRegisters(TimePoint at);
     // Forgets the exchanges and the counts; the host's view of the registers stays.
     void clear();
 
@@ -93,28 +107,33 @@ public:
     // The PWM levels before the oldest exchange kept.
     const Levels& levelsBefore() const { return levelsBefore_; }
     const Registers& registers() const { return registers_; }
+    // When the known PWM levels last became unknown outside an exchange, the
+    // times after the oldest exchange kept, oldest first.
+    const std::deque<TimePoint>& registersForgotten() const { return forgotten_; }
     // Exchanges of each verdict since the start or the last clear, the dropped ones included.
     long long count(Verdict verdict) const { return counts_[static_cast<std::size_t>(verdict)]; }
 
     // When the record's time began: the JSON forms count t_ms from here.
     TimePoint origin() const { return origin_; }
-    // The time of day (UTC) at `at`.
-    QDateTime wallTime(TimePoint at) const;
-    // The JSON form with the time of day added as "time" (ISO 8601, UTC, to
-    // the millisecond): one line of a saved record or of the log.
+    // The JSON form with the exchange's time of day added as "time" (ISO
+    // 8601, UTC, to the millisecond): one line of a saved record or of the log.
     QJsonObject line(const Exchange& exchange) const;
 
 signals:
     void added(const record::Exchange& exchange);
     void cleared();
+    // forgetRegisters() made known levels unknown.
+    void registersChanged();
 
 private:
     Clock clock_;
+    WallClock wallClock_;
     TimePoint origin_;
-    QDateTime wallOrigin_;
     std::deque<Exchange> exchanges_;
     Levels levelsBefore_;
     Registers registers_;
+    std::optional<std::uint8_t> address_;  // of the chip the registers belong to
+    std::deque<TimePoint> forgotten_;
     std::array<long long, kVerdicts> counts_{};
 };
 

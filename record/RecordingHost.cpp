@@ -11,7 +11,13 @@ public:
     Device(std::unique_ptr<bridge::HidDevice> inner, Record& record)
         : inner_(std::move(inner)), record_(record)
     {
+        record_.forgetRegisters(record_.now());  // a chip just found may hold anything
     }
+    // Let go of (lost, unplugged, or another bridge chosen): whatever it held
+    // is no longer known.
+    ~Device() override { record_.forgetRegisters(record_.now()); }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
 
     // A failed write ends the exchange at once: nothing is read for it.
     int write(std::span<const std::uint8_t> report) override

@@ -147,9 +147,51 @@ TEST(StripChart, MarksANackASilentBridgeAndALostOneOnTheTimeAxis)
     EXPECT_EQ(series.marks, expected);
     const int level = rig.p.bridge.registers().pwm[0];
     ASSERT_GT(level, 0);
-    EXPECT_EQ(series.steps[0], std::vector<Step>({{kLeftEdge, std::nullopt}, {-3500, level}}));
+    EXPECT_EQ(series.steps[0],
+              std::vector<Step>({{kLeftEdge, std::nullopt}, {-3500, level}, {-300, std::nullopt}}))
+        << "a lost bridge's chip holds nothing known";
     EXPECT_EQ(series.steps[1], std::vector<Step>({{kLeftEdge, std::nullopt}})) << "never acknowledged";
     EXPECT_EQ(series.steps[2], std::vector<Step>({{kLeftEdge, std::nullopt}}));
+}
+
+TEST(StripChart, ABridgeLetGoOrAnotherChipIsAGapInTheChartAndUnknownInTheRegisters)
+{
+    Rig rig;
+    monitor::MonitorWindow window(rig.p.record);
+    const auto shown = [&](const char* label) {
+        QCoreApplication::processEvents();
+        return testing_support::control<QLabel>(window, label).text();
+    };
+    const std::string board = virtualboard::VirtualBridge::evaluationBoard().path;
+    rig.press("LED1slider", Qt::Key_Right);  // at -4 s
+    const int level = rig.p.bridge.registers().pwm[0];
+    ASSERT_GT(level, 0);
+    rig.now += 1s;
+    rig.p.bridge.unplug(board);  // at -3 s: the panel lets it go
+    EXPECT_EQ(shown("HostPwm1"), "PWM LED1: unknown");
+    rig.now += 1s;
+    rig.p.bridge.plug(virtualboard::VirtualBridge::evaluationBoard());  // at -2 s: the chip restarted
+    rig.now += 1s;
+    rig.press("LED2slider", Qt::Key_Right);  // at -1 s
+    const int level2 = rig.p.bridge.registers().pwm[1];
+    EXPECT_EQ(shown("HostPwm1"), "PWM LED1: unknown");
+    EXPECT_NE(shown("HostPwm2"), "PWM LED2: unknown");
+    rig.now += 500ms;
+    QTest::mouseClick(&rig.p.find<QRadioButton>("KRL7741C"), Qt::LeftButton, {}, QPoint(5, 8));
+    ASSERT_TRUE(rig.p.find<QRadioButton>("KRL7741C").isChecked());
+    rig.press("LED3slider", Qt::Key_Right);  // at -0.5 s, to another chip
+    rig.now += 500ms;
+    EXPECT_EQ(shown("HostPwm2"), "PWM LED2: unknown");
+
+    const monitor::ChartSeries series = rig.series();
+    EXPECT_EQ(series.steps[0],
+              std::vector<Step>({{kLeftEdge, std::nullopt}, {-4000, level}, {-3000, std::nullopt}}));
+    EXPECT_EQ(series.steps[1],
+              std::vector<Step>({{kLeftEdge, std::nullopt}, {-1000, level2}, {-500, std::nullopt}}));
+    // Drawn as it is read, over the gaps.
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    testing_support::control<monitor::StripChart>(window, "Chart").grab();
 }
 
 TEST(StripChart, TheLevelAtTheLeftEdgeIsTheOneBeforeTheWindowEvenOnceTheRecordDroppedIt)
@@ -196,4 +238,13 @@ TEST(StripChart, ScrollsOnlyWhileShownAndSomethingInViewCanMove)
     EXPECT_FALSE(chart.scrolling());
     rig.press("LED1slider", Qt::Key_Right);
     EXPECT_FALSE(chart.scrolling());
+
+    // A show event the window system sends again (a window restored) is
+    // followed by one hide all the same.
+    window.show();
+    QShowEvent again;
+    QCoreApplication::sendEvent(&chart, &again);
+    window.hide();
+    rig.press("LED1slider", Qt::Key_Right);
+    EXPECT_FALSE(chart.scrolling()) << "a second show left a watch behind";
 }

@@ -13,6 +13,7 @@
 
 #include <QFileDialog>
 #include <QJsonDocument>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -64,7 +65,7 @@ struct Launch {
 
     VirtualBridge board;
     QString outText, errText;
-    QTextStream err{&errText};  // and where a stopped log says so without a monitor
+    QTextStream err{&errText};
     app::Program::Started started;
 };
 
@@ -81,8 +82,14 @@ TEST(PanelOptions, WithoutOptionsThePanelIsAllThereIsAndBadOnesStopIt)
     Launch help({QStringLiteral("--help")});
     EXPECT_FALSE(help.started.program);
     EXPECT_EQ(help.started.status, 0);
-    for (const char* option : {"--monitor", "--log <FILE>", "JSON line"})
+    for (const char* option : {"--monitor", "--log <FILE>", "JSON line", "--version"})
         EXPECT_TRUE(help.outText.contains(QLatin1String(option))) << option;
+    for (const char* option : {"--version", "-v"}) {
+        Launch version({QLatin1String(option)});
+        EXPECT_FALSE(version.started.program);
+        EXPECT_EQ(version.started.status, 0);
+        EXPECT_EQ(version.outText, "KRL7741AT " KRL_VERSION "\n");
+    }
 
     for (const QStringList& bad :
          {QStringList{QStringLiteral("--monitr")}, QStringList{QStringLiteral("extra")},
@@ -193,8 +200,13 @@ TEST(PanelLog, EveryExchangeIsALineAndAFullDiskStopsOnlyTheLog)
                 << run.monitorText("LogStatus").toStdString();
             EXPECT_EQ(run.errText, "");
         } else {
-            EXPECT_TRUE(run.errText.startsWith(stopped)) << run.errText.toStdString();
-            EXPECT_EQ(run.errText.count(stopped), 1) << "said once";
+            // Said over the panel, where a Windows user (no console) sees it too.
+            const QList<QMessageBox*> boxes = run.program().form().findChildren<QMessageBox*>("LogStopped");
+            ASSERT_EQ(boxes.size(), 1) << "said once";
+            EXPECT_TRUE(boxes.front()->isVisible());
+            EXPECT_TRUE(boxes.front()->text().startsWith(stopped)) << boxes.front()->text().toStdString();
+            EXPECT_FALSE(boxes.front()->isModal()) << "the panel goes on";
+            boxes.front()->close();
         }
         // The panel goes on as before.
         EXPECT_EQ(run.board.written().size(), 4u);

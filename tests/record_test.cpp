@@ -9,13 +9,21 @@
 #include "RecordingHost.h"
 #include "VirtualBridge.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <functional>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using record::Bytes;
@@ -43,6 +51,7 @@ struct Rig {
         board.setRealTime(false);
         board.plug(VirtualBridge::evaluationBoard());
         traffic.setClock([this] { return now; });
+        traffic.setWallClock([this] { return wall; });
         link.scan();
     }
     // One transaction of `command` to the chip at $70; the clock moves on a millisecond.
@@ -54,6 +63,7 @@ struct Rig {
     }
 
     record::TimePoint now = record::TimePoint{} + 1h;
+    QDateTime wall{QDate(2026, 3, 1), QTime(22, 0), Qt::UTC};
     VirtualBridge board;
     record::Record traffic;
     record::RecordingHost recorded{board, traffic};
@@ -115,9 +125,11 @@ TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
         fault.before(rig);
         const record::TimePoint at = rig.now;
         rig.send(fault.command);
+        if (fault.verdict == Verdict::BridgeLost)
+            view = {};  // the chip may have lost its power with the bridge
         if (fault.verdict == Verdict::Acknowledged)
             view.apply(fault.command);
-        expected.push_back({at, report(fault.command), fault.received, fault.verdict, view.pwm});
+        expected.push_back({at, report(fault.command), fault.received, fault.verdict, view.pwm, rig.wall});
     }
     EXPECT_EQ(std::vector<Exchange>(rig.traffic.exchanges().begin(), rig.traffic.exchanges().end()),
               expected);
@@ -143,23 +155,48 @@ TEST(Record, TheRegistersAreTheAcknowledgedCommandsOnly)
     set.gdStart = 12;
     EXPECT_EQ(rig.traffic.registers(), set);
 
-    // A NACKed, an unanswered and a lost command change nothing.
+    // A NACKed and an unanswered command change nothing.
     rig.board.setChipAddress(0x72);
     rig.send(0x41);
     rig.board.setChipAddress(0x70);
     rig.board.setReplyShape(ReplyShape::Silent);
     rig.send(0x42);
     rig.board.setReplyShape(ReplyShape::Normal);
-    rig.board.unplug(kBoard, false);
-    rig.send(0x43);
     EXPECT_EQ(rig.traffic.registers(), set);
-
     // The peak current's own "off" command (0x00, not 0x20) is a zero.
-    rig.board.plug(VirtualBridge::evaluationBoard());
-    rig.link.scan();
     rig.send(0x00);
     set.peakCurrent = 0;
     EXPECT_EQ(rig.traffic.registers(), set);
+
+    // What the host told a chip is unknown again once the bridge is lost (its
+    // chip restarts), let go of, opened again, or the commands go to another chip.
+    const std::pair<const char*, std::function<void(Rig&)>> lapses[] = {
+        {"lost on a write",
+         [](Rig& r) {
+             r.board.unplug(kBoard, false);
+             r.send(0x43);
+         }},
+        {"unplugged and let go",
+         [](Rig& r) {
+             r.board.unplug(kBoard);
+             r.link.scan();
+         }},
+        {"another chip", [](Rig& r) { r.link.transact(0x72, 0x44, 0x44); }},
+    };
+    for (const auto& [name, lapse] : lapses) {
+        SCOPED_TRACE(name);
+        if (!rig.link.connected()) {
+            rig.board.plug(VirtualBridge::evaluationBoard());
+            rig.link.scan();
+            EXPECT_EQ(rig.traffic.registers(), record::Registers{}) << "opened again, knowing nothing";
+        }
+        rig.send(0x51);
+        ASSERT_EQ(rig.traffic.registers().pwm[0], 17);
+        lapse(rig);
+        EXPECT_EQ(rig.traffic.registers(), record::Registers{});
+    }
+    for (const std::uint8_t command : {0x38, 0x51, 0x60, 0x9E, 0xA6, 0xC0, 0xEC, 0x00})
+        rig.send(command);
 
     // Clearing forgets the exchanges, not what the chip was told.
     rig.traffic.clear();
@@ -192,19 +229,19 @@ TEST(Record, TheTextAndJsonFormsOfAnExchange)
         const char* json;
     };
     const Form forms[] = {
-        {{origin + 1500us, report(0x41), {0x00, 0x01, 0x41, 0x41}, Verdict::Acknowledged, {}},
+        {{origin + 1500us, report(0x41), {0x00, 0x01, 0x41, 0x41}, Verdict::Acknowledged, {}, {}},
          "00 70 41 41 -> 00 01 41 41  acknowledged",
          R"({"t_ms":1.5,"sent":[112,65,65],"received":[1,65,65],"verdict":"acknowledged"})"},
-        {{origin + 2ms, report(0x41), {0x00, 0xF0, 0x41, 0x41}, Verdict::NotAcknowledged, {}},
+        {{origin + 2ms, report(0x41), {0x00, 0xF0, 0x41, 0x41}, Verdict::NotAcknowledged, {}, {}},
          "00 70 41 41 -> 00 F0 41 41  not acknowledged",
          R"({"t_ms":2,"sent":[112,65,65],"received":[240,65,65],"verdict":"not acknowledged"})"},
-        {{origin + 1234567ns, report(0x41), {}, Verdict::NoAnswer, {}},
+        {{origin + 1234567ns, report(0x41), {}, Verdict::NoAnswer, {}, {}},
          "00 70 41 41 -> (nothing)  no answer",
          R"({"t_ms":1.235,"sent":[112,65,65],"received":[],"verdict":"no answer"})"},
-        {{origin, report(0x41), {0x00, 0x01}, Verdict::Acknowledged, {}},
+        {{origin, report(0x41), {0x00, 0x01}, Verdict::Acknowledged, {}, {}},
          "00 70 41 41 -> 00 01  acknowledged",
          R"({"t_ms":0,"sent":[112,65,65],"received":[1],"verdict":"acknowledged"})"},
-        {{origin, report(0x41), {}, Verdict::BridgeLost, {}},
+        {{origin, report(0x41), {}, Verdict::BridgeLost, {}, {}},
          "00 70 41 41 -> (nothing)  bridge lost",
          R"({"t_ms":0,"sent":[112,65,65],"received":[],"verdict":"bridge lost"})"},
     };
@@ -230,15 +267,19 @@ TEST(RecordLog, EachExchangeIsALineAsItHappensAndTheFileReadsBackAsTheRecord)
     rig.send(0x45);
     EXPECT_EQ(jsonLines(path).size(), 1u) << "written out at once";
     rig.board.setReplyShape(ReplyShape::Silent);
+    // The two clocks part: the steady one counts an hour of the run, the wall
+    // clock moves on a night (a laptop asleep: the steady clock stops) and is
+    // then set right by a minute and a half.
     rig.now += 1h;
+    rig.wall = rig.wall.addSecs(8 * 3600).addMSecs(-90500);
     rig.send(0x46);
     EXPECT_EQ(jsonLines(path), jsonLines(rig.traffic));
 
-    const QJsonObject last = jsonLines(path).back();
-    EXPECT_EQ(last.value("t_ms").toDouble(), 3600001.0);
-    EXPECT_EQ(last.value("verdict").toString(), "no answer");
-    const QDateTime time = QDateTime::fromString(last.value("time").toString(), Qt::ISODateWithMs);
-    EXPECT_EQ(rig.traffic.wallTime(rig.traffic.origin()).msecsTo(time), 3600001);
+    const std::vector<QJsonObject> lines = jsonLines(path);
+    EXPECT_EQ(lines.front().value("time").toString(), "2026-03-01T22:00:00.000Z");
+    EXPECT_EQ(lines.back().value("t_ms").toDouble(), 3600001.0) << "the steady clock";
+    EXPECT_EQ(lines.back().value("verdict").toString(), "no answer");
+    EXPECT_EQ(lines.back().value("time").toString(), "2026-03-02T05:58:29.500Z") << "the wall clock then";
 
     // Saving writes the same lines.
     const QString saved = dir.filePath(QStringLiteral("saved.jsonl"));
@@ -268,4 +309,108 @@ TEST(RecordLog, AFileThatCannotBeOpenedOrWrittenStopsTheLogWithTheReason)
     EXPECT_TRUE(full.stopReason().contains(QStringLiteral("space"), Qt::CaseInsensitive))
         << full.stopReason().toStdString();
     EXPECT_EQ(rig.traffic.exchanges().size(), 2u) << "the record goes on";
+}
+
+namespace {
+
+// Every line of the file at `path`, the last line end dropped.
+QList<QByteArray> rawLines(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = file.readAll().split('\n');
+    EXPECT_EQ(lines.back(), "") << "the last line ends";
+    lines.removeLast();
+    return lines;
+}
+
+constexpr int kNoMount = 77;
+
+// In a child's own mount namespace, on a tmpfs of two pages, one of them
+// taken by a filler: a run that logs until the disk is full, then, the filler
+// gone, a second run that appends three lines. The file is copied to `dir`.
+int fillThenAppend(const QString& dir)
+{
+    const QByteArray small = QFile::encodeName(dir + QStringLiteral("/small"));
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || mount("tmpfs", small.constData(), "tmpfs", 0, "size=8k") != 0)
+        return kNoMount;
+    const QString filler = QString::fromLocal8Bit(small) + QStringLiteral("/filler");
+    const QString path = QString::fromLocal8Bit(small) + QStringLiteral("/traffic.jsonl");
+    {
+        QFile file(filler);
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(4096, 'x')) != 4096)
+            return 1;
+    }
+    {
+        Rig first;
+        record::Log log(first.traffic, path);
+        for (int i = 0; i < 1000 && log.writing(); ++i)
+            first.send(0x45);
+        if (log.writing())
+            return 2;  // the disk never filled
+    }
+    QFile::remove(filler);
+    {
+        Rig second;
+        record::Log log(second.traffic, path);
+        for (const std::uint8_t command : {0x61, 0x62, 0x63})
+            second.send(command);
+        if (!log.writing())
+            return 3;
+    }
+    return QFile::copy(path, dir + QStringLiteral("/traffic.jsonl")) ? 0 : 4;
+}
+
+}  // namespace
+
+TEST(RecordLog, AFullDiskLeavesNoHalfLineAndTheNextRunAppendsWholeOnes)
+{
+    const char* ci = std::getenv("CI");
+    const bool mustRun = ci && *ci && std::strcmp(ci, "false") != 0 && std::strcmp(ci, "0") != 0;
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("small")));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(fillThenAppend(dir.path()));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == kNoMount && !mustRun)
+        GTEST_SKIP() << "no tmpfs in a mount namespace of our own here (root needed)";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    const std::vector<QJsonObject> lines = jsonLines(dir.filePath(QStringLiteral("traffic.jsonl")));
+    ASSERT_GT(lines.size(), 3u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const int command = i + 3 < lines.size() ? 0x45 : 0x61 + static_cast<int>(i + 3 - lines.size());
+        EXPECT_EQ(lines[i].value("sent").toVariant(), QVariantList({0x70, command, command})) << i;
+    }
+}
+
+TEST(RecordLog, TwoProgramsAppendingToOneFileAndACrashsFragmentLeaveEveryOtherLineWhole)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("traffic.jsonl"));
+    {
+        QFile crashed(path);
+        ASSERT_TRUE(crashed.open(QIODevice::WriteOnly));
+        crashed.write("{\"received");
+    }
+    Rig a, b;
+    record::Log logA(a.traffic, path), logB(b.traffic, path);
+    for (std::uint8_t i = 0; i < 4; ++i) {
+        a.send(0x40 + i);
+        b.send(0x60 + i);
+    }
+    const QList<QByteArray> lines = rawLines(path);
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_EQ(lines[0], "{\"received") << "the fragment, on a line of its own";
+    for (int i = 1; i < lines.size(); ++i) {
+        const int command = (i % 2 ? 0x40 : 0x60) + (i - 1) / 2;
+        const QJsonObject line = QJsonDocument::fromJson(lines[i]).object();
+        EXPECT_EQ(line.value("sent").toVariant(), QVariantList({0x70, command, command}))
+            << lines[i].toStdString();
+    }
 }

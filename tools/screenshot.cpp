@@ -6,10 +6,9 @@
 // screen).
 
 #include "Application.h"
+#include "Beside.h"
 #include "BoardWindow.h"
 #include "MonitorWindow.h"
-#include "Record.h"
-#include "RecordingHost.h"
 #include "TForm1.h"
 #include "TrackBar.h"
 #include "VirtualBridge.h"
@@ -63,15 +62,14 @@ int main(int argc, char** argv)
     const bool monitor = argc > 2 && QByteArray(argv[2]) == "monitor";
 
     virtualboard::VirtualBridge board;
-    record::Record traffic;
-    record::RecordingHost recorded(board, traffic);
+    app::Recording traffic(board);
     std::unique_ptr<QWidget> beside;
     if (monitor)
-        beside = std::make_unique<monitor::MonitorWindow>(traffic);
+        beside = std::make_unique<monitor::MonitorWindow>(traffic.record);
     else
-        beside = std::make_unique<virtualboard::BoardWindow>(board, traffic);
+        beside = std::make_unique<virtualboard::BoardWindow>(board, traffic.record);
     board.plug(virtualboard::VirtualBridge::evaluationBoard());
-    app::TForm1 form(recorded);
+    app::TForm1 form(traffic.recorded);
     form.move(16, 16);
     form.show();
     beside->move(form.frameGeometry().right() + 9, 16);

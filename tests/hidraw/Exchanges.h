@@ -16,12 +16,19 @@ namespace hidraw_sim {
 inline std::string describe(const bridge::Reply& reply)
 {
     const char* verdict = "no-answer";
-    if (reply.deviceLost)
-        verdict = "lost";
-    else if (reply.outcome() == bridge::Outcome::Acknowledged)
+    switch (reply.verdict()) {
+    case bridge::Verdict::Acknowledged:
         verdict = "acknowledged";
-    else if (reply.outcome() == bridge::Outcome::NotAcknowledged)
+        break;
+    case bridge::Verdict::NotAcknowledged:
         verdict = "not-acknowledged";
+        break;
+    case bridge::Verdict::NoAnswer:
+        break;
+    case bridge::Verdict::BridgeLost:
+        verdict = "lost";
+        break;
+    }
     char text[64];
     std::snprintf(text, sizeof text, "%02X %02X %02X %s", reply.status, reply.first, reply.second, verdict);
     return text;
