@@ -93,9 +93,12 @@ void answerWaiting(OpenFile& file)
     }
 }
 
-// Every open file gets every report; a full queue drops the new one.
+// Every open file gets every report; a full queue drops the new one. The HID
+// core drops a report shorter than the descriptor's before hidraw sees it.
 void deliver(const Report& report)
 {
+    if (report.size() < hidraw_sim::kInputReportSize)
+        return;
     for (auto& [id, file] : node.files) {
         if (file.queue.size() < kQueueSize - 1)
             file.queue.push_back(report);
