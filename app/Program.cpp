@@ -22,7 +22,10 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
         QStringLiteral("Appends every exchange with the bridge to FILE as one JSON line (as krl7741 --json "
                        "prints it, with the time of day added), written out line by line."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, monitor, log});
+    const QCommandLineOption serial(QStringLiteral("serial"),
+                                    QStringLiteral("Uses only the bridge with this serial number."),
+                                    QStringLiteral("S"));
+    parser.addOptions({help, monitor, log, serial});
 
     Started started;
     if (!parser.parse(arguments)) {
@@ -43,6 +46,7 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
     Options options;
     options.monitor = parser.isSet(monitor);
     options.log = parser.value(log);
+    options.serial = parser.value(serial);
     if (parser.isSet(log) && options.log.isEmpty()) {
         err << QStringLiteral("--log needs a file name") << Qt::endl;
         started.status = kExitUsage;
@@ -83,7 +87,11 @@ Program::Program(const Options& options, bridge::HIDapi& host, QTextStream& err)
         };
         QObject::connect(log_.get(), &record::Log::stopped, stopped);
     }
-    form_ = std::make_unique<TForm1>(recorded_ ? static_cast<bridge::HIDapi&>(*recorded_) : host);
+    Environment environment;
+    if (!options.serial.isEmpty())
+        environment.serial = options.serial.toStdU16String();
+    form_ = std::make_unique<TForm1>(recorded_ ? static_cast<bridge::HIDapi&>(*recorded_) : host,
+                                     std::move(environment));
     if (monitor_)
         monitor_->setAttribute(Qt::WA_QuitOnClose, false);  // closing the panel ends the program
 }

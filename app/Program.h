@@ -1,8 +1,8 @@
 #pragma once
 // The panel program's command line and what its options add to the panel:
 // --monitor, the bus monitor beside it; --log FILE, every exchange appended to
-// FILE as a JSON line. Without options the panel is all there is, on the host
-// as it is.
+// FILE as a JSON line; --serial S, only the bridge with serial number S is
+// used. Without options the panel is all there is, on the host as it is.
 
 #include "HIDapi.h"
 #include "Log.h"
@@ -22,7 +22,8 @@ inline constexpr int kExitUsage = 64;  // a bad command line or an unusable log:
 
 struct Options {
     bool monitor = false;
-    QString log;  // empty: no log
+    QString log;     // empty: no log
+    QString serial;  // empty: any bridge
 };
 
 class Program {
