@@ -29,7 +29,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -130,6 +139,37 @@ TEST_F(KernelBridge, UnpluggedDuringAnExchangeTheBridgeIsLostNeverDenied)
     EXPECT_EQ(after.rescan.state, bridge::ScanResult::State::Disconnected);
     EXPECT_FALSE(after.rescan.permissionDenied) << after.rescan.openFailure;
     EXPECT_FALSE(link.connected());
+}
+
+// What the simulated node (tests/hidraw/node_test.cpp) says of a pulled
+// device, on the kernel's own hidraw driver: what was queued is still read,
+// then reads fail with EIO, writes and ioctls with ENODEV, poll says error and
+// hang-up, and the node itself is gone.
+TEST(KernelNode, AnUnpluggedNodeFailsAsTheSimulatedOneDoes)
+{
+    Gadget gadget(0);
+    const std::string node = gadget.plug();
+    const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    const auto error = [](ssize_t result) { return result < 0 ? errno : 0; };
+    const std::uint8_t command[] = {0x00, 0x70, 0x41, 0x41};
+    ASSERT_EQ(::write(fd, command, sizeof command), static_cast<ssize_t>(sizeof command));
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_GT(::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kGuard).count())), 0);
+
+    gadget.unplug();
+    EXPECT_EQ(error(::open(node.c_str(), O_RDWR | O_CLOEXEC)), ENOENT);
+    std::array<std::uint8_t, 8> buffer{};
+    EXPECT_EQ(::read(fd, buffer.data(), buffer.size()), 3) << "what was queued is still read";
+    EXPECT_EQ(buffer[0], hidraw_sim::kStatusAck);
+    EXPECT_EQ(error(::read(fd, buffer.data(), buffer.size())), EIO);
+    EXPECT_EQ(error(::write(fd, command, sizeof command)), ENODEV);
+    int size = 0;
+    EXPECT_EQ(error(::ioctl(fd, HIDIOCGRDESCSIZE, &size)), ENODEV);
+    p.revents = 0;
+    EXPECT_EQ(::poll(&p, 1, 0), 1);
+    EXPECT_EQ(p.revents & (POLLERR | POLLHUP), POLLERR | POLLHUP);
+    ::close(fd);
 }
 
 TEST(KernelCli, ListShowsTheStringsTheDeviceGivesAndTheSerialFilterPicksOne)
