@@ -145,6 +145,12 @@ void Gadget::tell(const std::string& command)
     std::istringstream in(command);
     std::string verb;
     in >> verb;
+    if (verb == "stall") {
+        bool stalled = false;
+        in >> stalled;
+        stalled_ = stalled;
+        return;
+    }
     const std::lock_guard lock(mutex_);
     if (!behaviour_.command(verb, in))
         throw std::invalid_argument("a gadget does not play \"" + command + "\"");
@@ -175,11 +181,15 @@ void Gadget::serve(int device)
 {
     std::uint8_t buffer[64];
     for (;;) {
+        // While stalled only the stop event is waited for, looking again every few ms.
+        const bool taking = !stalled_;
         pollfd fds[] = {{stop_, POLLIN, 0}, {device, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+        if (::poll(fds, taking ? 2 : 1, taking ? -1 : 5) < 0 && errno != EINTR)
             break;
         if (fds[0].revents)
             break;
+        if (stalled_ || !(fds[1].revents & POLLIN))  // stalled while waiting: not taken either
+            continue;
         const ssize_t n = ::read(device, buffer, sizeof buffer);
         if (n <= 0)
             continue;

@@ -48,7 +48,9 @@ public:
     // Changes the serial number the next plug shows (only while unplugged).
     void setSerial(const std::string& serial);
 
-    // A command to the bridge (BridgeBehaviour.h).
+    // A command to the bridge (BridgeBehaviour.h), or "stall 1|0": the device
+    // side stops taking output reports (the host's writes back up), or takes
+    // them again.
     void tell(const std::string& command);
     // The reports the device side received, in hex ("704141").
     std::vector<std::string> written();
@@ -67,6 +69,7 @@ private:
     std::mutex mutex_;
     hidraw_sim::BridgeBehaviour behaviour_;
     std::vector<std::string> written_;
+    std::atomic<bool> stalled_{false};
     std::thread device_;
     int stop_ = -1;  // an eventfd that ends the device side
 };

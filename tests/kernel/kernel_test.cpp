@@ -121,6 +121,27 @@ TEST_F(KernelBridge, EveryExchangeAGadgetCanPlayEndsAsTheTableSays)
     EXPECT_GE(played, 7);
 }
 
+// The device stops taking output reports: the kernel's HID gadget function
+// holds a few unread, then the host's write waits out usbhid's 5 s and fails.
+// Each command goes unanswered; the bridge is neither lost nor let go, and
+// answers again once it takes reports again.
+TEST_F(KernelBridge, ABridgeThatStopsTakingReportsGoesUnansweredNeverLost)
+{
+    gadget.tell("stall 1");
+    for (std::uint8_t value = 0x50; value < 0x56; ++value) {
+        const bridge::Reply reply = link.transact(0x70, value, value);
+        EXPECT_EQ(hidraw_sim::describe(reply), "00 00 00 no-answer") << int(value);
+    }
+    EXPECT_TRUE(link.connected());
+    gadget.tell("stall 0");
+    // The reports held back are answered first; their replies are late ones.
+    EXPECT_TRUE(waitFor([&] { return gadget.written().size() >= 4; }));
+    std::string last;
+    for (int tries = 0; tries < 8 && last != "01 57 57 acknowledged"; ++tries)
+        last = hidraw_sim::describe(link.transact(0x70, 0x57, 0x57));
+    EXPECT_EQ(last, "01 57 57 acknowledged");
+}
+
 TEST_F(KernelBridge, UnpluggedDuringAnExchangeTheBridgeIsLostNeverDenied)
 {
     gadget.tell("silent 1");
