@@ -75,8 +75,11 @@ Gadget::Gadget(int controller, const GadgetSpec& spec)
 
 Gadget::~Gadget()
 {
-    if (plugged_)
+    try {
         unplug();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "gadget %d: %s\n", controller_, e.what());
+    }
     std::error_code ignored;
     const std::string n = std::to_string(controller_);
     fs::remove(dir_ + "/configs/c.1/hid.krl" + n, ignored);
@@ -124,13 +127,15 @@ void Gadget::unplug()
 {
     if (!plugged_)
         return;
-    const std::uint64_t one = 1;
-    if (::write(stop_, &one, sizeof one) != sizeof one)
-        throw std::runtime_error("the device side could not be stopped");
-    device_.join();
-    ::close(stop_);
-    write("UDC", "\n");  // no controller: unbound
     plugged_ = false;
+    if (device_.joinable()) {
+        const std::uint64_t one = 1;
+        if (::write(stop_, &one, sizeof one) != sizeof one)
+            throw std::runtime_error("the device side could not be stopped");
+        device_.join();
+        ::close(stop_);
+    }
+    write("UDC", "\n");  // no controller: unbound
     waitFor([&] { return hidraw().empty(); });
 }
 
