@@ -33,7 +33,10 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
         QStringLiteral("Appends every exchange with the bridge to FILE as one JSON line (as krl7741 --json "
                        "prints it, with the time of day added), written out line by line."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, version, monitor, log});
+    const QCommandLineOption serial(QStringLiteral("serial"),
+                                    QStringLiteral("Uses only the bridge with this serial number."),
+                                    QStringLiteral("S"));
+    parser.addOptions({help, version, monitor, log, serial});
 
     Started started;
     if (!parser.parse(arguments)) {
@@ -58,6 +61,7 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
     Options options;
     options.monitor = parser.isSet(monitor);
     options.log = parser.value(log);
+    options.serial = parser.value(serial);
     if (parser.isSet(log) && options.log.isEmpty()) {
         err << QStringLiteral("--log needs a file name") << Qt::endl;
         started.status = kExitUsage;
@@ -104,7 +108,11 @@ Program::Program(const Options& options, bridge::HIDapi& host)
         };
         QObject::connect(log_.get(), &record::Log::stopped, stopped);
     }
-    form_ = std::make_unique<TForm1>(recording_ ? static_cast<bridge::HIDapi&>(recording_->recorded) : host);
+    Environment environment;
+    if (!options.serial.isEmpty())
+        environment.serial = options.serial.toStdU16String();
+    form_ = std::make_unique<TForm1>(recording_ ? static_cast<bridge::HIDapi&>(recording_->recorded) : host,
+                                     std::move(environment));
 }
 
 Program::~Program() = default;

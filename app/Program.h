@@ -1,8 +1,9 @@
 #pragma once
 // The panel program's command line and what its options add to the panel:
 // --monitor, the bus monitor beside it; --log FILE, every exchange appended to
-// FILE as a JSON line; --help and --version. Without options the panel is all
-// there is, on the host as it is.
+// FILE as a JSON line; --serial S, only the bridge with serial number S is
+// used; --help and --version. Without options the panel is all there is, on
+// the host as it is.
 
 #include "Beside.h"
 #include "HIDapi.h"
@@ -24,7 +25,8 @@ QString versionText();
 
 struct Options {
     bool monitor = false;
-    QString log;  // empty: no log
+    QString log;     // empty: no log
+    QString serial;  // empty: any bridge
 };
 
 class Program {

@@ -80,6 +80,8 @@ TForm1::TForm1(bridge::HIDapi& host, Environment environment, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(texts::kCaption);
+    if (env_.serial)
+        link_.setSerialFilter(*env_.serial);
     readDecimalSeparator();
     buildLayout();
     orderTabs();

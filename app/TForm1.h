@@ -19,6 +19,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 class QAction;
 class QCheckBox;
@@ -34,6 +36,7 @@ namespace app {
 struct Environment {
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
     std::function<QLocale()> locale = [] { return QLocale(); };
+    std::optional<std::u16string> serial;  // only the bridge with this serial number counts (--serial)
 };
 
 // The device-change notice: sent to the window by the platform watcher and by

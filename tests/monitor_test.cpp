@@ -82,7 +82,7 @@ TEST(PanelOptions, WithoutOptionsThePanelIsAllThereIsAndBadOnesStopIt)
     Launch help({QStringLiteral("--help")});
     EXPECT_FALSE(help.started.program);
     EXPECT_EQ(help.started.status, 0);
-    for (const char* option : {"--monitor", "--log <FILE>", "JSON line", "--version"})
+    for (const char* option : {"--monitor", "--log <FILE>", "JSON line", "--serial <S>", "--version"})
         EXPECT_TRUE(help.outText.contains(QLatin1String(option))) << option;
     for (const char* option : {"--version", "-v"}) {
         Launch version({QLatin1String(option)});
@@ -99,6 +99,16 @@ TEST(PanelOptions, WithoutOptionsThePanelIsAllThereIsAndBadOnesStopIt)
         EXPECT_EQ(wrong.started.status, app::kExitUsage);
         EXPECT_NE(wrong.errText, "");
     }
+}
+
+TEST(PanelOptions, WithASerialOnlyTheBridgeWithThatSerialIsOpened)
+{
+    Launch other({QStringLiteral("--serial"), QStringLiteral("EVB-0002")});
+    ASSERT_TRUE(other.started.program);
+    EXPECT_FALSE(other.program().form().link().connected()) << "the board's bridge is EVB-0001";
+    Launch same({QStringLiteral("--serial"), QStringLiteral("EVB-0001")});
+    ASSERT_TRUE(same.started.program);
+    EXPECT_TRUE(same.program().form().link().connected());
 }
 
 TEST(PanelOptions, ALogThatCannotBeWrittenStopsTheProgramBeforeAnythingIsSent)

@@ -2,6 +2,7 @@
 // Facts about the simulated bridge shared by the device node server, the
 // fstat shim and the scenarios.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace hidraw_sim {
@@ -23,6 +24,10 @@ inline constexpr std::uint8_t kReportDescriptor[] = {
     0x91, 0x02,        //   Output (Data, Variable, Absolute)
     0xC0,              // End Collection
 };
+
+// The input report's length the descriptor gives: the kernel's HID core drops
+// a shorter one ("Event data for report 0 was too short").
+inline constexpr std::size_t kInputReportSize = 3;
 
 inline constexpr std::uint16_t kVendorId = 0x6017;
 inline constexpr std::uint16_t kProductId = 0x0200;

@@ -7,13 +7,9 @@
 //
 // The control socket (SOCK_SEQPACKET, one command per message) steers the
 // bridge; the node says "ready" once mounted and ends when the socket closes.
-//   chip <hex>|none     the address the chip acknowledges (70 at first)
-//   delay <ms>          how long the bridge takes to answer (0 at first)
-//   silent 0|1          the bridge answers nothing
+//   chip, delay, silent, answer: what the bridge answers (BridgeBehaviour.h)
 //   writefail <errno>   writes fail with this error (0: they succeed)
 //   send <ms> <hex>     an input report the bridge sends of its own, in <ms>
-//   answer <hex>|chip   the bridge answers every report with these bytes, or
-//                       again with the chip's answer
 //   gone                the device is unplugged; answers "ok"
 //   written             answers with every report received, in hex, blank-separated
 //   opens               answers with the number of open files
@@ -21,6 +17,7 @@
 #define FUSE_USE_VERSION 35
 
 #include "Bridge.h"
+#include "BridgeBehaviour.h"
 
 #include <fuse_lowlevel.h>
 
@@ -45,7 +42,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Report = std::vector<std::uint8_t>;
+using hidraw_sim::Report;
 
 // The kernel's per-file ring of HIDRAW_BUFFER_SIZE (64) slots holds 63 reports.
 constexpr std::size_t kQueueSize = 64;
@@ -61,15 +58,12 @@ struct OpenFile {
 struct Node {
     unsigned mode = 0600;
     bool gone = false;
-    int chip = 0x70;  // -1: no chip answers
-    std::chrono::milliseconds delay{0};
-    bool silent = false;
+    hidraw_sim::BridgeBehaviour behaviour;
     int writeFailure = 0;
     std::map<std::uint64_t, OpenFile> files;
     std::uint64_t nextFile = 1;
     std::multimap<Clock::time_point, Report> scheduled;  // input reports on their way
     std::vector<Report> written;
-    std::optional<Report> answer;  // what the bridge answers instead of the chip
 };
 
 Node node;
@@ -99,9 +93,12 @@ void answerWaiting(OpenFile& file)
     }
 }
 
-// Every open file gets every report; a full queue drops the new one.
+// Every open file gets every report; a full queue drops the new one. The HID
+// core drops a report shorter than the descriptor's before hidraw sees it.
 void deliver(const Report& report)
 {
+    if (report.size() < hidraw_sim::kInputReportSize)
+        return;
     for (auto& [id, file] : node.files) {
         if (file.queue.size() < kQueueSize - 1)
             file.queue.push_back(report);
@@ -124,15 +121,8 @@ void unplug()
 void bridgeReceives(const Report& output)
 {
     node.written.push_back(output);
-    if (node.silent || output.size() < 3)
-        return;
-    if (node.answer) {
-        node.scheduled.emplace(Clock::now() + node.delay, *node.answer);
-        return;
-    }
-    const bool acknowledged = node.chip >= 0 && output[0] == node.chip;
-    Report reply{acknowledged ? hidraw_sim::kStatusAck : hidraw_sim::kStatusNack, output[1], output[2]};
-    node.scheduled.emplace(Clock::now() + node.delay, std::move(reply));
+    if (auto reply = node.behaviour.replyTo(output))
+        node.scheduled.emplace(Clock::now() + node.behaviour.delay, std::move(*reply));
 }
 
 OpenFile* fileOf(const fuse_file_info* fi)
@@ -296,25 +286,6 @@ void onIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void*, fuse_file_info
 
 void onFlush(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
 
-Report fromHex(const std::string& text)
-{
-    Report bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
-std::string toHex(const Report& bytes)
-{
-    std::string text;
-    char two[3];
-    for (const auto b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b);
-        text += two;
-    }
-    return text;
-}
-
 void reply(int control, const std::string& text) { send(control, text.data(), text.size(), MSG_NOSIGNAL); }
 
 // Returns false when the control socket has closed.
@@ -327,34 +298,22 @@ bool command(int control)
     std::istringstream in(std::string(buffer, static_cast<std::size_t>(n)));
     std::string verb;
     in >> verb;
-    if (verb == "chip") {
-        std::string address;
-        in >> address;
-        node.chip = address == "none" ? -1 : std::stoi(address, nullptr, 16);
-    } else if (verb == "delay") {
-        int ms = 0;
-        in >> ms;
-        node.delay = std::chrono::milliseconds(ms);
-    } else if (verb == "silent") {
-        in >> node.silent;
-    } else if (verb == "writefail") {
+    if (node.behaviour.command(verb, in))
+        return true;
+    if (verb == "writefail") {
         in >> node.writeFailure;
     } else if (verb == "send") {
         int ms = 0;
         std::string hex;
         in >> ms >> hex;
-        node.scheduled.emplace(Clock::now() + std::chrono::milliseconds(ms), fromHex(hex));
-    } else if (verb == "answer") {
-        std::string hex;
-        in >> hex;
-        node.answer = hex == "chip" ? std::nullopt : std::optional<Report>(fromHex(hex));
+        node.scheduled.emplace(Clock::now() + std::chrono::milliseconds(ms), hidraw_sim::fromHex(hex));
     } else if (verb == "gone") {
         unplug();
         reply(control, "ok");
     } else if (verb == "written") {
         std::string all;
         for (const Report& r : node.written)
-            all += (all.empty() ? "" : " ") + toHex(r);
+            all += (all.empty() ? "" : " ") + hidraw_sim::toHex(r);
         reply(control, all.empty() ? "-" : all);
     } else if (verb == "opens") {
         reply(control, std::to_string(node.files.size()));

@@ -3,6 +3,7 @@
 // in the middle of a ramp.
 
 #include "Cli.h"
+#include "CliRun.h"
 #include "HidapiHost.h"
 #include "Machine.h"
 
@@ -22,20 +23,11 @@ protected:
     void SetUp() override { HIDRAW_REQUIRE_MACHINE(); }
 };
 
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-    QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
-};
+using Result = testing_support::CliRun;
 
 Result krl7741(bridge::HIDapi& host, const char* line)
 {
-    Result r;
-    QTextStream out(&r.out), err(&r.err);
-    r.status = cli::run(QStringLiteral("krl7741 %1").arg(QLatin1String(line)).split(QLatin1Char(' ')), host,
-                        out, err);
-    return r;
+    return testing_support::krl7741(host, QLatin1String(line));
 }
 
 QString listed(int minor, const char* serial, bool used)
