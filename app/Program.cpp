@@ -22,7 +22,14 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
         QStringLiteral("Appends every exchange with the bridge to FILE as one JSON line (as krl7741 --json "
                        "prints it, with the time of day added), written out line by line."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, monitor, log});
+    const QCommandLineOption review(
+        QStringLiteral("review"),
+        QStringLiteral(
+            "Opens FILE, a log or a saved record, for review, with no bridge: the chart over its "
+            "whole span, zoomable down to single exchanges, the trace with its filters and counts, "
+            "and the lines skipped."),
+        QStringLiteral("FILE"));
+    parser.addOptions({help, monitor, log, review});
 
     Started started;
     if (!parser.parse(arguments)) {
@@ -41,6 +48,12 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
         return started;
     }
     Options options;
+    options.review = parser.value(review);
+    if (parser.isSet(review) && (options.review.isEmpty() || parser.isSet(monitor) || parser.isSet(log))) {
+        err << QStringLiteral("--review needs a file name, and goes with no other option") << Qt::endl;
+        started.status = kExitUsage;
+        return started;
+    }
     options.monitor = parser.isSet(monitor);
     options.log = parser.value(log);
     if (parser.isSet(log) && options.log.isEmpty()) {
@@ -61,6 +74,11 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
 
 Program::Program(const Options& options, bridge::HIDapi& host, QTextStream& err)
 {
+    if (!options.review.isEmpty()) {
+        review_ = std::make_unique<monitor::ReviewWindow>();
+        review_->open(options.review);
+        return;  // no panel, no bridge
+    }
     if (options.monitor || !options.log.isEmpty()) {
         record_ = std::make_unique<record::Record>();
         recorded_ = std::make_unique<record::RecordingHost>(host, *record_);
@@ -92,6 +110,10 @@ Program::~Program() = default;
 
 void Program::show()
 {
+    if (review_) {
+        review_->show();
+        return;
+    }
     form_->show();
     if (monitor_) {
         monitor::placeBeside(*monitor_, *form_);

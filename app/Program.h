@@ -1,7 +1,8 @@
 #pragma once
 // The panel program's command line and what its options add to the panel:
 // --monitor, the bus monitor beside it; --log FILE, every exchange appended to
-// FILE as a JSON line. Without options the panel is all there is, on the host
+// FILE as a JSON line; --review FILE, a log or saved record opened for review
+// instead of the panel. Without options the panel is all there is, on the host
 // as it is.
 
 #include "HIDapi.h"
@@ -9,6 +10,7 @@
 #include "MonitorWindow.h"
 #include "Record.h"
 #include "RecordingHost.h"
+#include "ReviewWindow.h"
 #include "TForm1.h"
 
 #include <QStringList>
@@ -22,7 +24,8 @@ inline constexpr int kExitUsage = 64;  // a bad command line or an unusable log:
 
 struct Options {
     bool monitor = false;
-    QString log;  // empty: no log
+    QString log;     // empty: no log
+    QString review;  // a file to review instead of the panel; empty: none
 };
 
 class Program {
@@ -46,7 +49,9 @@ public:
     // Shows the panel, and the monitor beside it.
     void show();
 
+    // The panel; none with --review.
     TForm1& form() { return *form_; }
+    monitor::ReviewWindow* review() { return review_.get(); }
     monitor::MonitorWindow* monitor() { return monitor_.get(); }
     record::Record* traffic() { return record_.get(); }
 
@@ -56,6 +61,7 @@ private:
     std::unique_ptr<record::Log> log_;
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<monitor::MonitorWindow> monitor_;
+    std::unique_ptr<monitor::ReviewWindow> review_;
 };
 
 struct Program::Started {

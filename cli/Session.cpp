@@ -84,6 +84,8 @@ int Session::run()
         return status_;
     case Command::Ramp:
         return ramp();
+    case Command::Review:  // needs no bridge: execute() reads the file instead
+        break;
     }
     return status_;
 }
