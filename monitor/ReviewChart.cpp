@@ -20,12 +20,9 @@ constexpr QSize kPreferredSize{640, 200};
 
 using namespace chart;
 
-std::array<int, 3> levelsOf(const record::Levels& levels)
+std::array<int, 3> levelsOf(const std::array<std::int8_t, 3>& levels)
 {
-    std::array<int, 3> out{};
-    for (std::size_t c = 0; c < out.size(); ++c)
-        out[c] = levels[c] ? *levels[c] : -1;
-    return out;
+    return {levels[0], levels[1], levels[2]};
 }
 
 QString msText(double ms) { return QStringLiteral("%1 s").arg(ms / 1000.0, 0, 'f', ms < 10000 ? 3 : 1); }
@@ -38,7 +35,7 @@ std::vector<ChartColumn> chartColumns(const record::Capture& capture, double fro
     std::vector<ChartColumn> columns;
     const std::size_t first = capture.firstAtOrAfter(fromMs);
     std::array<int, 3> levels
-        = first == 0 ? std::array<int, 3>{-1, -1, -1} : levelsOf(capture.levels(first - 1));
+        = first == 0 ? std::array<int, 3>{-1, -1, -1} : levelsOf(capture.pwm(first - 1));
     if (before)
         *before = levels;
     const double perPixel = (toMs - fromMs) / width;
@@ -54,7 +51,7 @@ std::vector<ChartColumn> chartColumns(const record::Capture& capture, double fro
         }
         ChartColumn& column = columns.back();
         ++column.count;
-        levels = levelsOf(capture.levels(i));
+        levels = levelsOf(capture.pwm(i));
         for (std::size_t c = 0; c < levels.size(); ++c) {
             column.low[c] = column.low[c] < 0 ? levels[c] : std::min(column.low[c], levels[c]);
             column.high[c] = std::max(column.high[c], levels[c]);

@@ -36,11 +36,11 @@ void Capture::append(Capture&& batch)
 {
     const auto shift = static_cast<std::uint32_t>(bytes_.size());
     bytes_.insert(bytes_.end(), batch.bytes_.begin(), batch.bytes_.end());
-    entries_.reserve(entries_.size() + batch.entries_.size());
-    for (Entry entry : batch.entries_) {
-        entry.bytesAt += shift;
-        entries_.push_back(entry);
-    }
+    // Inserted whole, so the vector grows geometrically as batches come.
+    const std::size_t at = entries_.size();
+    entries_.insert(entries_.end(), batch.entries_.begin(), batch.entries_.end());
+    for (std::size_t i = at; i < entries_.size(); ++i)
+        entries_[i].bytesAt += shift;
     registers_ = batch.registers_;
 }
 

@@ -34,6 +34,8 @@ public:
     QDateTime time(std::size_t i) const;
     // PWM LED1..3 once it was judged.
     Levels levels(std::size_t i) const;
+    // The same as numbers, -1 while unknown: what the chart reads, fast.
+    const std::array<std::int8_t, 3>& pwm(std::size_t i) const { return entries_[i].pwm; }
     // The exchange as the record would hold it: `at` is t_ms after the
     // steady clock's epoch (record::atMs), `pwm` its levels.
     Exchange exchange(std::size_t i) const;

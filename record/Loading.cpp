@@ -11,7 +11,7 @@ namespace {
 
 // A batch goes to the window this often, so the first lines show at once and
 // later ones cost it little.
-constexpr std::chrono::milliseconds kBatchEvery{100};
+constexpr std::chrono::milliseconds kBatchEvery{250};
 constexpr qint64 kBlock = 1 << 20;  // bytes read at a time: some 8 000 lines
 
 // A block's lines parsed, numbered from 1 within it.
