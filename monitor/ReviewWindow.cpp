@@ -148,6 +148,7 @@ void ReviewWindow::build()
     auto* skippedBox = named(new QGroupBox(QStringLiteral("Lines skipped"), body_), "SkippedBox");
     auto* skippedColumn = new QVBoxLayout(skippedBox);
     skipped_ = named(new QListWidget(skippedBox), "Skipped");
+    skipped_->setMaximumHeight(5 * skipped_->fontMetrics().lineSpacing());
     skippedColumn->addWidget(skipped_);
 
     column->addWidget(chartBox, 3);

@@ -61,7 +61,8 @@ QPixmap sideBySide(const QPixmap& left, const QPixmap& right)
     return canvas;
 }
 
-// A long log open for review, the failures only in the trace.
+// A long log open for review, the chart zoomed in, the failures only in the
+// trace.
 int review(const QDir& out)
 {
     QTemporaryDir dir;
@@ -79,6 +80,9 @@ int review(const QDir& out)
         QTest::qWait(100);
     auto* filter = window.findChild<QComboBox*>(QStringLiteral("Filter"));
     filter->setCurrentIndex(1);
+
+    // Four seconds half an hour in: the ramps' staircases, NACKs marked under them.
+    window.findChild<monitor::ReviewChart*>(QStringLiteral("Chart"))->setSpan(1800000, 1804000);
     QTest::qWait(200);
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect frame = window.frameGeometry();
