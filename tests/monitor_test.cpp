@@ -91,7 +91,9 @@ TEST(PanelOptions, WithoutOptionsThePanelIsAllThereIsAndBadOnesStopIt)
 
     for (const QStringList& bad :
          {QStringList{QStringLiteral("--monitr")}, QStringList{QStringLiteral("extra")},
-          QStringList{QStringLiteral("--log")}}) {
+          QStringList{QStringLiteral("--log")}, QStringList{QStringLiteral("--review")},
+          QStringList{QStringLiteral("--review"), QStringLiteral("night.jsonl"),
+                      QStringLiteral("--monitor")}}) {
         Launch wrong(bad);
         EXPECT_FALSE(wrong.started.program) << bad.join(' ').toStdString();
         EXPECT_EQ(wrong.started.status, app::kExitUsage);

@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -180,4 +181,19 @@ TEST(ReviewWindow, ALogStillBeingWrittenIsFollowed)
     EXPECT_TRUE(testing_support::runEventLoopUntil([&] { return trace.shown() == 3; }, 10s)) << trace.shown();
     EXPECT_EQ(review.on<QLabel>("NoAnswerCount").text(), "No answer: 1");
     EXPECT_EQ(review.on<QListWidget>("Skipped").count(), 0);
+}
+
+TEST(ReviewWindow, AFileThatCannotBeReadSaysWhy)
+{
+    QTemporaryDir dir;
+    monitor::ReviewWindow window;
+    window.open(dir.filePath("gone.jsonl"));
+    EXPECT_TRUE(testing_support::runEventLoopUntil([&window] { return !window.loading()->reading(); }, 10s));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(control<QLabel>(window, "LoadStatus")
+                    .text()
+                    .startsWith("Cannot read " + dir.filePath("gone.jsonl") + ": "))
+        << control<QLabel>(window, "LoadStatus").text().toStdString();
+    EXPECT_FALSE(control<QPushButton>(window, "Cancel").isEnabled());
+    EXPECT_EQ(control<monitor::TraceView>(window, "Trace").shown(), 0u);
 }
