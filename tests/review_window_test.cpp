@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -196,4 +197,41 @@ TEST(ReviewWindow, AFileThatCannotBeReadSaysWhy)
         << control<QLabel>(window, "LoadStatus").text().toStdString();
     EXPECT_FALSE(control<QPushButton>(window, "Cancel").isEnabled());
     EXPECT_EQ(control<monitor::TraceView>(window, "Trace").shown(), 0u);
+}
+
+// Cancel stops the read where it is: what was read stays, and says so.
+TEST(ReviewWindow, CancelStopsReadingAndKeepsWhatWasRead)
+{
+    QByteArray log;
+    for (int i = 0; i < 400000; ++i)
+        log += logLine(i, 0x41 + i % 30, "acknowledged");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("long.jsonl");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(log);
+    }
+    monitor::ReviewWindow window;
+    window.show();
+    auto& cancel = control<QPushButton>(window, "Cancel");
+    // Cancel pressed as the first part of the file shows.
+    bool pressed = false;
+    QObject::connect(&control<QProgressBar>(window, "Progress"), &QProgressBar::valueChanged, &window, [&] {
+        if (!pressed && cancel.isEnabled() && window.loading()->reading()) {
+            pressed = true;
+            QTest::mouseClick(&cancel, Qt::LeftButton);
+        }
+    });
+    window.open(path);
+    EXPECT_TRUE(testing_support::runEventLoopUntil([&window] { return !window.loading()->reading(); }, 60s));
+    QCoreApplication::processEvents();
+    if (!pressed)
+        GTEST_SKIP() << "the whole file was read before a first part of it showed";
+    const std::size_t read = window.loading()->capture().size();
+    EXPECT_LT(read, 400000u);
+    EXPECT_EQ(control<QLabel>(window, "LoadStatus").text(),
+              QStringLiteral("Cancelled after %1 exchanges; 0 lines skipped.").arg(read));
+    EXPECT_EQ(control<monitor::TraceView>(window, "Trace").shown(), read);
+    EXPECT_FALSE(cancel.isEnabled());
 }
