@@ -62,7 +62,7 @@ TraceView::TraceView(const TraceSource& source, QWidget* parent)
 
 QString TraceView::lineOf(std::size_t row) const
 {
-    const std::size_t i = rows_[row];
+    const auto i = static_cast<std::size_t>(rows_[row] - source_.firstNumber());
     const QString time = timeShown_ == record::TimeShown::SinceStart ? record::sinceStartText(source_.tMs(i))
                                                                      : record::timeOfDayText(source_.time(i));
     return record::traceLine(time, source_.exchange(i), decimalSeparator_);
@@ -122,8 +122,8 @@ QHBoxLayout* TraceView::choices(QWidget* parent)
 void TraceView::setFilter(const record::Filter& filter)
 {
     filter_ = filter;
-    scanned_ = 0;
     rows_.clear();
+    scannedEnd_ = source_.firstNumber();
     refresh();
 }
 
@@ -147,22 +147,26 @@ void TraceView::setFollowing(bool on)
     emit followingChanged(on);
 }
 
-// Only what is new is filtered when the source has only grown (a file read
-// back); all of it when it also dropped its oldest (the live record).
+// Only what is new is filtered: the rows are the exchanges' numbers, so those
+// the source dropped (the live record's oldest) leave from the front, and the
+// rest stay as they were.
 void TraceView::refresh()
 {
     const std::uint64_t first = source_.firstNumber();
-    const std::size_t size = source_.size();
-    if (first != scannedFirst_ || size < scanned_) {
+    const std::uint64_t end = first + source_.size();
+    if (first < scannedFirst_ || end < scannedEnd_) {  // cleared: numbered from 0 again
         rows_.clear();
-        scanned_ = 0;
-        scannedFirst_ = first;
+        scannedEnd_ = first;
     }
-    for (std::size_t i = scanned_; i < size; ++i) {
+    scannedFirst_ = first;
+    while (!rows_.empty() && rows_.front() < first)
+        rows_.pop_front();
+    for (std::uint64_t n = std::max(scannedEnd_, first); n < end; ++n) {
+        const auto i = static_cast<std::size_t>(n - first);
         if (filter_.accepts(source_.verdict(i), source_.command(i)))
-            rows_.push_back(i);
+            rows_.push_back(n);
     }
-    scanned_ = size;
+    scannedEnd_ = end;
     setRanges();
     viewport()->update();
 }
@@ -192,9 +196,8 @@ void TraceView::setRanges()
     if (following_) {
         bar->setValue(bar->maximum());
     } else {
-        const std::uint64_t first = source_.firstNumber();
-        const auto top = std::partition_point(rows_.begin(), rows_.end(),
-                                              [&](std::size_t i) { return first + i < top_; });
+        const auto top
+            = std::partition_point(rows_.begin(), rows_.end(), [this](std::uint64_t n) { return n < top_; });
         bar->setValue(static_cast<int>(top - rows_.begin()));
     }
     adjusting_ = false;
@@ -210,7 +213,7 @@ void TraceView::scrolled(int value)
         return;
     QScrollBar* bar = verticalScrollBar();
     if (value < static_cast<int>(rows_.size()))
-        top_ = source_.firstNumber() + rows_[static_cast<std::size_t>(value)];
+        top_ = rows_[static_cast<std::size_t>(value)];
     setFollowing(value == bar->maximum());
 }
 

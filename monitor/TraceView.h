@@ -21,7 +21,7 @@
 #include <QStringList>
 
 #include <cstdint>
-#include <vector>
+#include <deque>
 
 namespace monitor {
 
@@ -75,9 +75,9 @@ private:
     record::Filter filter_;
     record::TimeShown timeShown_ = record::TimeShown::SinceStart;
     QChar decimalSeparator_;
-    std::vector<std::size_t> rows_;   // the source's exchanges the filter shows
-    std::size_t scanned_ = 0;         // how many of the source's the filter has seen
-    std::uint64_t scannedFirst_ = 0;  // the number of the first of them
+    std::deque<std::uint64_t> rows_;  // the numbers of the exchanges the filter shows
+    std::uint64_t scannedFirst_ = 0;  // the source's first number at the last refresh
+    std::uint64_t scannedEnd_ = 0;    // the number after the last the filter has seen
     bool following_ = true;
     std::uint64_t top_ = 0;  // while not following: the number of the exchange at the top
     bool adjusting_ = false;
