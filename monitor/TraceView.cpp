@@ -60,19 +60,24 @@ TraceView::TraceView(const TraceSource& source, QWidget* parent)
     refresh();
 }
 
-QString TraceView::lineOf(std::size_t row) const
+// Between an exchange and the next refresh the source may have dropped the
+// oldest rows: those are no longer there to show.
+void TraceView::addLine(QStringList& lines, std::size_t row) const
 {
-    const auto i = static_cast<std::size_t>(rows_[row] - source_.firstNumber());
+    const std::uint64_t first = source_.firstNumber();
+    if (rows_[row] < first || rows_[row] >= first + source_.size())
+        return;
+    const auto i = static_cast<std::size_t>(rows_[row] - first);
     const QString time = timeShown_ == record::TimeShown::SinceStart ? record::sinceStartText(source_.tMs(i))
                                                                      : record::timeOfDayText(source_.time(i));
-    return record::traceLine(time, source_.exchange(i), decimalSeparator_);
+    lines << record::traceLine(time, source_.exchange(i), decimalSeparator_);
 }
 
 QStringList TraceView::lines() const
 {
     QStringList all;
     for (std::size_t row = 0; row < rows_.size(); ++row)
-        all << lineOf(row);
+        addLine(all, row);
     return all;
 }
 
@@ -82,7 +87,7 @@ QStringList TraceView::linesInView() const
     const std::size_t end = std::min(rows_.size(), first + static_cast<std::size_t>(rowsInView()));
     QStringList shown;
     for (std::size_t row = first; row < end; ++row)
-        shown << lineOf(row);
+        addLine(shown, row);
     return shown;
 }
 

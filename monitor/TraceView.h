@@ -65,7 +65,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QString lineOf(std::size_t row) const;
+    void addLine(QStringList& lines, std::size_t row) const;
     int rowsInView() const;
     void setRanges();
     void scrolled(int value);

@@ -220,3 +220,22 @@ TEST(Trace, TheLinesBeingReadStayPutWhileTrafficDropsTheOldest)
     EXPECT_NE(rig.inView().front(), oldest);
     EXPECT_EQ(rig.inView().front(), rig.lines().front());
 }
+
+// The window may paint between an exchange and the trace's catching up with
+// it: the lines the record has just dropped are not read.
+TEST(Trace, APaintBeforeTheTraceCatchesUpReadsOnlyWhatTheRecordKeeps)
+{
+    Rig rig;
+    for (std::size_t i = 0; i < record::Record::kKept; ++i)
+        rig.add(0x41, Verdict::Acknowledged);
+    monitor::TraceView& trace = rig.trace();
+    testing_support::focusOn(trace);
+    (void)rig.inView();
+    QTest::keyClick(trace.verticalScrollBar(), Qt::Key_Home);
+    for (int i = 0; i < 20; ++i)
+        rig.add(0x42, Verdict::Acknowledged);
+    // Not yet caught up: the 20 oldest lines are gone from the record.
+    EXPECT_EQ(trace.lines().size(), static_cast<qsizetype>(record::Record::kKept) - 20);
+    trace.viewport()->repaint();
+    EXPECT_EQ(rig.lines().size(), static_cast<qsizetype>(record::Record::kKept));
+}
