@@ -36,7 +36,14 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
     const QCommandLineOption serial(QStringLiteral("serial"),
                                     QStringLiteral("Uses only the bridge with this serial number."),
                                     QStringLiteral("S"));
-    parser.addOptions({help, version, monitor, log, serial});
+    const QCommandLineOption review(
+        QStringLiteral("review"),
+        QStringLiteral(
+            "Opens FILE, a log or a saved record, for review, with no bridge: the chart over its "
+            "whole span, zoomable down to single exchanges, the trace with its filters and counts, "
+            "and the lines skipped."),
+        QStringLiteral("FILE"));
+    parser.addOptions({help, version, monitor, log, serial, review});
 
     Started started;
     if (!parser.parse(arguments)) {
@@ -59,6 +66,13 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
         return started;
     }
     Options options;
+    options.review = parser.value(review);
+    if (parser.isSet(review)
+        && (options.review.isEmpty() || parser.isSet(monitor) || parser.isSet(log) || parser.isSet(serial))) {
+        err << QStringLiteral("--review needs a file name, and goes with no other option") << Qt::endl;
+        started.status = kExitUsage;
+        return started;
+    }
     options.monitor = parser.isSet(monitor);
     options.log = parser.value(log);
     options.serial = parser.value(serial);
@@ -80,6 +94,11 @@ Program::Started Program::start(const QStringList& arguments, bridge::HIDapi& ho
 
 Program::Program(const Options& options, bridge::HIDapi& host)
 {
+    if (!options.review.isEmpty()) {
+        review_ = std::make_unique<monitor::ReviewWindow>();
+        review_->open(options.review);
+        return;  // no panel, no bridge
+    }
     if (options.monitor || !options.log.isEmpty())
         recording_ = std::make_unique<Recording>(host);
     if (!options.log.isEmpty()) {
@@ -119,6 +138,10 @@ Program::~Program() = default;
 
 void Program::show()
 {
+    if (review_) {
+        review_->show();
+        return;
+    }
     if (monitor_)
         showBeside(*form_, *monitor_);
     else

@@ -2,13 +2,15 @@
 // The panel program's command line and what its options add to the panel:
 // --monitor, the bus monitor beside it; --log FILE, every exchange appended to
 // FILE as a JSON line; --serial S, only the bridge with serial number S is
-// used; --help and --version. Without options the panel is all there is, on
+// used; --review FILE, a log or saved record opened for review instead of the
+// panel; --help and --version. Without options the panel is all there is, on
 // the host as it is.
 
 #include "Beside.h"
 #include "HIDapi.h"
 #include "Log.h"
 #include "MonitorWindow.h"
+#include "ReviewWindow.h"
 #include "TForm1.h"
 
 #include <QStringList>
@@ -27,6 +29,7 @@ struct Options {
     bool monitor = false;
     QString log;     // empty: no log
     QString serial;  // empty: any bridge
+    QString review;  // a file to review instead of the panel; empty: none
 };
 
 class Program {
@@ -51,7 +54,9 @@ public:
     // Shows the panel, and the monitor beside it.
     void show();
 
+    // The panel; none with --review.
     TForm1& form() { return *form_; }
+    monitor::ReviewWindow* review() { return review_.get(); }
     monitor::MonitorWindow* monitor() { return monitor_.get(); }
     record::Record* traffic() { return recording_ ? &recording_->record : nullptr; }
 
@@ -60,6 +65,7 @@ private:
     std::unique_ptr<record::Log> log_;
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<monitor::MonitorWindow> monitor_;
+    std::unique_ptr<monitor::ReviewWindow> review_;
 };
 
 struct Program::Started {

@@ -11,6 +11,8 @@ namespace cli {
 
 int execute(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err)
 {
+    if (invocation.command == Command::Review)
+        return review(invocation, out, err);
     return Session(invocation, host, out, err).run();
 }
 
@@ -25,6 +27,8 @@ int run(const QStringList& arguments, const HostChoice& hostFor, QTextStream& ou
         err << kProgram() << ": " << parsed.error << Qt::endl;
         return kExitUsage;
     }
+    if (parsed.invocation->command == Command::Review)
+        return review(*parsed.invocation, out, err);
     return execute(*parsed.invocation, hostFor(*parsed.invocation), out, err);
 }
 

@@ -25,13 +25,14 @@ inline constexpr int kExitNotAcknowledged = 1;  // one or more were not acknowle
 inline constexpr int kExitNoAnswer = 2;         // one or more went unanswered, or the bridge was lost
 inline constexpr int kExitNoBridge = 3;         // no bridge could be opened
 inline constexpr int kExitUsage = 64;           // the command line is wrong; nothing was sent
+inline constexpr int kExitNoInput = 66;         // review: the file could not be read
 inline constexpr int kExitInterrupted = 130;    // a ramp was stopped with Ctrl-C
 
 inline constexpr std::chrono::milliseconds kDefaultInterval{50};  // the panel's ramp interval
 inline constexpr int kIntervalMin = 10;
 inline constexpr int kIntervalMax = 200;
 
-enum class Command { List, Set, Send, Ramp };
+enum class Command { List, Set, Send, Ramp, Review };
 enum class Sequence { Seq1, Seq2, Seq3 };
 
 // One command byte to send, and how the output names it.
@@ -48,6 +49,7 @@ struct Byte {
 struct Invocation {
     Command command = Command::List;
     std::vector<Byte> bytes;  // set, send
+    QString file;             // review
     Sequence sequence = Sequence::Seq1;
     std::chrono::milliseconds interval = kDefaultInterval;
     std::uint8_t address = driver::kAddressBT;
@@ -72,7 +74,13 @@ Parsed parse(const QStringList& arguments);
 // Performs a checked command line on `host`; returns the exit status.
 int execute(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err);
 
-// Parses, then executes on the host `hostFor` gives for the invocation.
+// Reads a log or a saved record (review): prints the failures and the lines
+// skipped as they come, then the counts; returns the exit status (the
+// commands' statuses, for the exchanges the file holds).
+int review(const Invocation& invocation, QTextStream& out, QTextStream& err);
+
+// Parses, then executes on the host `hostFor` gives for the invocation
+// (review needs none).
 // Help goes to `out`, errors to `err`.
 using HostChoice = std::function<bridge::HIDapi&(const Invocation&)>;
 int run(const QStringList& arguments, const HostChoice& hostFor, QTextStream& out, QTextStream& err);

@@ -123,6 +123,9 @@ const char* const kDescription
       "  send BYTE...              raw command bytes (0xNN or 0..255), each sent as\n"
       "                            both bytes of one report\n"
       "  ramp seq1|seq2|seq3       plays the ramp sequence as the panel does\n"
+      "  review FILE               reads a log (KRL7741AT --log) or a saved record:\n"
+      "                            the failures with their times and meanings, the\n"
+      "                            lines skipped (by number) and the counts\n"
       "\n"
       "With --json, each transaction is one line: t_ms (milliseconds since the\n"
       "command started, when the command byte was sent), sent (address and the byte\n"
@@ -131,9 +134,12 @@ const char* const kDescription
       "adds control, position, value and message as the panel shows them, ramp adds\n"
       "control, level and message.\n"
       "\n"
+      "review --json writes each failure as the log's line with line and message\n"
+      "added, each line skipped as {\"line\",\"skipped\"}, and last the counts.\n"
+      "\n"
       "Exit status: 0 all acknowledged, 1 some not acknowledged, 2 some unanswered\n"
-      "or the bridge lost, 3 no bridge could be opened, 64 usage error, 130 ramp\n"
-      "stopped with Ctrl-C.";
+      "or the bridge lost, 3 no bridge could be opened, 64 usage error, 66 the file\n"
+      "to review cannot be read, 130 ramp stopped with Ctrl-C.";
 
 }  // namespace
 
@@ -168,7 +174,7 @@ Parsed parse(const QStringList& arguments)
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version."));
     parser.addOptions({help, version, device, serial, onVirtual, trace, json, interval});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, set, send or ramp"),
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, set, send, ramp or review"),
                                  QStringLiteral("COMMAND [ARGUMENT...]"));
 
     Parsed parsed;
@@ -188,7 +194,7 @@ Parsed parse(const QStringList& arguments)
         Invocation inv;
         QStringList args = parser.positionalArguments();
         if (args.isEmpty())
-            throw Failure{QStringLiteral("no command given (list, set, send, ramp)")};
+            throw Failure{QStringLiteral("no command given (list, set, send, ramp, review)")};
         const QString command = args.takeFirst();
         if (command == QLatin1String("list")) {
             inv.command = Command::List;
@@ -203,8 +209,15 @@ Parsed parse(const QStringList& arguments)
         } else if (command == QLatin1String("ramp")) {
             inv.command = Command::Ramp;
             inv.sequence = sequenceNamed(args);
+        } else if (command == QLatin1String("review")) {
+            inv.command = Command::Review;
+            if (args.size() != 1)
+                throw Failure{args.isEmpty() ? QStringLiteral("review needs a file")
+                                             : QStringLiteral("unexpected argument %1").arg(quoted(args[1]))};
+            inv.file = args.front();
         } else {
-            throw Failure{QStringLiteral("unknown command %1 (list, set, send, ramp)").arg(quoted(command))};
+            throw Failure{
+                QStringLiteral("unknown command %1 (list, set, send, ramp, review)").arg(quoted(command))};
         }
 
         if (parser.isSet(interval)) {

@@ -83,6 +83,8 @@ int Session::run()
         return status_;
     case Command::Ramp:
         return ramp();
+    case Command::Review:  // needs no bridge: execute() reads the file instead
+        break;
     }
     return status_;
 }

@@ -6,6 +6,7 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <optional>
 
 namespace driver {
 
@@ -55,5 +56,19 @@ SetupCommand setupCommand(SetupControl control, int position, QChar decimalSepar
 // How the message line names `byte` sent to `control`'s register, e.g.
 // "PWM LED1 = $5F" (also for the ramps' level 31, which no track bar reaches).
 QString describe(SetupControl control, std::uint8_t byte);
+
+// The register as the message line names it: "ILED PEAK", "PWM LED1", ...,
+// "GRADUAL DIMMING".
+QString registerName(SetupControl control);
+
+// The control whose register `byte` sets: 0x00 is the peak current's (the
+// byte its track bar sends at 0); nullopt for 0x01..0x1F, which none sends.
+std::optional<SetupControl> controlOf(std::uint8_t byte);
+
+// What `byte` means in the panel's own words and units: the message line's
+// text and the value label's, "PWM LED1 = $49 (28.125%)", "GRADUAL DIMMING =
+// $EC (96ms)" (ramp steps alike: "PWM LED1 = $5F (96.875%)"); "$05" for a
+// byte no control sends.
+QString meaning(std::uint8_t byte, QChar decimalSeparator);
 
 }  // namespace driver

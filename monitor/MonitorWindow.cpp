@@ -1,7 +1,10 @@
 #include "MonitorWindow.h"
 
+#include "Named.h"
+
 #include "Commands.h"
 #include "OnScreen.h"
+#include "ReviewWindow.h"
 #include "TrafficView.h"
 
 #include <QFileDialog>
@@ -19,15 +22,8 @@
 namespace monitor {
 namespace {
 
-constexpr QSize kWindowSize{480, 560};
+constexpr QSize kWindowSize{720, 600};
 constexpr int kGap = 8;  // between the panel and the window beside it
-
-template <typename W>
-W* named(W* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 std::optional<int> pwm(const record::Registers& r, std::size_t i) { return r.pwm[i]; }
 
@@ -82,6 +78,9 @@ MonitorWindow::MonitorWindow(record::Record& record, QWidget* parent)
     save_->setToolTip(QStringLiteral("Saves the record, one JSON object per exchange and line."));
     clear_ = named(new QPushButton(QStringLiteral("Clear"), this), "Clear");
     clear_->setToolTip(QStringLiteral("Forgets every exchange and the counts."));
+    auto* reviewButton = named(new QPushButton(QStringLiteral("Open..."), this), "OpenReview");
+    reviewButton->setToolTip(
+        QStringLiteral("Opens a log or a saved record for review, in a window of its own."));
     saveStatus_ = named(new QLabel(this), "SaveStatus");
     logStatus_ = named(new QLabel(this), "LogStatus");
     logStatus_->setWordWrap(true);
@@ -89,6 +88,7 @@ MonitorWindow::MonitorWindow(record::Record& record, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(save_);
     buttons->addWidget(clear_);
+    buttons->addWidget(reviewButton);
     buttons->addWidget(saveStatus_, 1);
 
     auto* column = new QVBoxLayout(this);
@@ -104,6 +104,9 @@ MonitorWindow::MonitorWindow(record::Record& record, QWidget* parent)
         registers_[i]->setText(registerText(values[i].first, values[i].second));
 
     connect(save_, &QPushButton::clicked, this, &MonitorWindow::askWhereToSave);
+    const auto chosen = [this](const QString& path) { review(path); };
+    const auto askWhatToReview = [this, chosen] { askForLog(this, "ReviewDialog", chosen); };
+    connect(reviewButton, &QPushButton::clicked, this, askWhatToReview);
     connect(clear_, &QPushButton::clicked, this, [this] {
         record_.clear();
         saveStatus_->clear();
@@ -145,6 +148,16 @@ void MonitorWindow::askWhereToSave()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this, &MonitorWindow::saveTo);
     dialog->open();
+}
+
+ReviewWindow* MonitorWindow::review(const QString& path)
+{
+    auto* window = new ReviewWindow(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setAttribute(Qt::WA_QuitOnClose, false);
+    window->open(path);
+    window->show();
+    return window;
 }
 
 void MonitorWindow::saveTo(const QString& path)

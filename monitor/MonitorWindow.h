@@ -2,8 +2,9 @@
 // The bus monitor: a window beside the panel showing the record of every
 // exchange with the bridge, whichever bridge it is: the chart of the PWM
 // levels, the trace and the counts (TrafficView), what the host believes the
-// chip's registers hold, and buttons to save the record as JSON lines and to
-// clear it. A line under them says what became of the log, when there is one.
+// chip's registers hold, and buttons to save the record as JSON lines, to
+// clear it, and to open a log or saved record for review. A line under them
+// says what became of the log, when there is one.
 
 #include "Record.h"
 
@@ -16,6 +17,8 @@ class QPushButton;
 
 namespace monitor {
 
+class ReviewWindow;
+
 class MonitorWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -27,6 +30,9 @@ public:
     // Saves the record to `path` (what the Save button's dialog does) and
     // says how it went on the save line.
     void saveTo(const QString& path);
+    // Opens `path` for review in a window of its own (what Open... does once
+    // a file is chosen).
+    ReviewWindow* review(const QString& path);
 
 private:
     void askWhereToSave();

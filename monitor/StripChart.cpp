@@ -1,5 +1,6 @@
 #include "StripChart.h"
 
+#include "ChartStyle.h"
 #include "Commands.h"
 
 #include <QPainter>
@@ -13,16 +14,9 @@ namespace {
 using Ms = std::chrono::duration<double, std::milli>;
 
 constexpr int kSecondsLabelled = 2;
-constexpr int kMarkSize = 6;
 constexpr QSize kPreferredSize{440, 150};
 
-const QColor kBackground(30, 30, 30);
-const QColor kGrid(70, 70, 70);
-const QColor kText(190, 190, 190);
-const QColor kNackMark(255, 200, 0);
-const QColor kNoAnswerMark(200, 200, 200);
-
-const char* const kLaneNames[] = {"LED1", "LED2", "LED3"};
+using namespace chart;
 
 // The line of the known steps [first, end) up to `until`. Steps closer
 // together than a pixel share a column: one vertical stroke over the levels
@@ -202,16 +196,9 @@ void StripChart::paintEvent(QPaintEvent*)
     }
 
     const ChartSeries series = this->series();
-    const double laneHeight = plot.height() / 3.0;
     for (std::size_t c = 0; c < series.steps.size(); ++c) {
-        const double top = plot.top() + c * laneHeight;
-        const double bottom = top + laneHeight - 3;
-        auto y = [&](int level) { return bottom - (laneHeight - 6) * level / driver::kValueMax; };
-        painter.setPen(kGrid);
-        painter.drawLine(QPointF(plot.left(), bottom + 1.5), QPointF(plot.right(), bottom + 1.5));
-        painter.setPen(colours_[c]);
-        painter.drawText(QPointF(4, top + (laneHeight + metrics.ascent()) / 2),
-                         QString::fromLatin1(kLaneNames[c]));
+        const Lane lane = drawLane(painter, plot, c, colours_[c]);
+        auto y = [&lane](int level) { return lane.y(level); };
 
         // Each run of known levels is one line; a level the host does not
         // know (not set yet, or forgotten with the bridge) is a gap.
@@ -230,20 +217,12 @@ void StripChart::paintEvent(QPaintEvent*)
 
     // The marks, just under the time axis.
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
     const double markTop = plot.bottom() + 3;
     for (const Mark& mark : series.marks) {
-        const double at = x(mark.ms);
-        if (mark.verdict == Verdict::NotAcknowledged) {
-            painter.setBrush(kNackMark);
-            const QPointF triangle[] = {{at, markTop},
-                                        {at - kMarkSize / 2.0, markTop + kMarkSize},
-                                        {at + kMarkSize / 2.0, markTop + kMarkSize}};
-            painter.drawPolygon(triangle, 3);
-        } else {
-            painter.setBrush(kNoAnswerMark);
-            painter.drawRect(QRectF(at - 1, markTop, 2, kMarkSize));
-        }
+        if (mark.verdict == Verdict::NotAcknowledged)
+            drawNackMark(painter, x(mark.ms), markTop);
+        else
+            drawNoAnswerMark(painter, x(mark.ms), markTop);
     }
 }
 

@@ -1,40 +1,86 @@
 #pragma once
-// The trace: one line per exchange the record keeps, in the record's text
-// form, newest last. It reads the record when it paints, and only the lines in
-// view, so an exchange costs it nothing until the window is next painted; it
-// follows the newest line while scrolled to the end.
+// The trace: one line per exchange of its source (the live record, or a file
+// read back), newest last, each saying
+// when (milliseconds since the start, or the time of day), what the command
+// means in the panel's words and units, the bytes and the verdict
+// (record::traceLine). A filter shows all exchanges, only the failures or
+// only one register's. It reads the record when it paints, and only the
+// lines in view, so an exchange costs it nothing until the window is next
+// painted.
+//
+// It follows the newest line until the reader scrolls back; then the lines
+// in view stay where they are, the same exchanges, while new ones arrive and
+// the oldest are dropped, until the reader scrolls to the end again or asks
+// to follow (follow(true)).
 
-#include "Record.h"
+#include "Trace.h"
+#include "TraceSource.h"
 
 #include <QAbstractScrollArea>
+#include <QHBoxLayout>
 #include <QStringList>
+
+#include <cstdint>
+#include <deque>
 
 namespace monitor {
 
 class TraceView final : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    explicit TraceView(const record::Record& record, QWidget* parent = nullptr);
+    // `source` must outlive the view.
+    explicit TraceView(const TraceSource& source, QWidget* parent = nullptr);
 
-    // Every line the trace holds, oldest first (the record's exchanges).
+    // Every line the filter shows, oldest first.
     QStringList lines() const;
     // The lines in view, top to bottom.
     QStringList linesInView() const;
+    // How many exchanges the filter shows, of those the source holds.
+    std::size_t shown() const { return rows_.size(); }
 
-    // Brings the scroll range up to the record (called once per batch of exchanges).
-    void follow();
+    void setFilter(const record::Filter& filter);
+    const record::Filter& filter() const { return filter_; }
+    void setTimeShown(record::TimeShown shown);
+
+    // The row of choices a window puts beside the trace: the filter
+    // ("Filter"), the time shown ("TimeShown") and "Follow".
+    QHBoxLayout* choices(QWidget* parent);
+
+    // Follows the newest line (true), or stays on the lines in view (false).
+    void follow(bool on);
+    bool following() const { return following_; }
+
+    // Brings the trace up to its source (called once per batch of exchanges).
+    void refresh();
 
     QSize sizeHint() const override;
+
+signals:
+    void followingChanged(bool following);
+    // The reader chose another filter.
+    void filterChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void addLine(QStringList& lines, std::size_t row) const;
     int rowsInView() const;
-    void setRanges(bool toEnd);
+    void setRanges();
+    void scrolled(int value);
+    void setFollowing(bool on);
 
-    const record::Record& record_;
+    const TraceSource& source_;
+    record::Filter filter_;
+    record::TimeShown timeShown_ = record::TimeShown::SinceStart;
+    QChar decimalSeparator_;
+    std::deque<std::uint64_t> rows_;  // the numbers of the exchanges the filter shows
+    std::uint64_t scannedFirst_ = 0;  // the source's first number at the last refresh
+    std::uint64_t scannedEnd_ = 0;    // the number after the last the filter has seen
+    bool following_ = true;
+    std::uint64_t top_ = 0;  // while not following: the number of the exchange at the top
+    bool adjusting_ = false;
     int lineWidth_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "TrafficView.h"
 
+#include "Named.h"
+
 #include "StripChart.h"
 #include "TraceView.h"
 
@@ -10,13 +12,6 @@
 
 namespace monitor {
 namespace {
-
-template <typename W>
-W* named(W* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 struct Count {
     record::Verdict verdict;
@@ -32,9 +27,30 @@ constexpr std::array<Count, record::kVerdicts> kCounts{{
 
 }  // namespace
 
+std::array<QLabel*, record::kVerdicts> countLabels(QWidget* parent, QHBoxLayout& row)
+{
+    std::array<QLabel*, record::kVerdicts> labels{};
+    for (std::size_t i = 0; i < kCounts.size(); ++i) {
+        labels[static_cast<std::size_t>(kCounts[i].verdict)] = named(new QLabel(parent), kCounts[i].name);
+        row.addWidget(labels[static_cast<std::size_t>(kCounts[i].verdict)]);
+    }
+    row.addStretch(1);
+    return labels;
+}
+
+void showCounts(const std::array<QLabel*, record::kVerdicts>& labels,
+                const std::array<long long, record::kVerdicts>& counts)
+{
+    for (const Count& count : kCounts) {
+        const auto i = static_cast<std::size_t>(count.verdict);
+        labels[i]->setText(QStringLiteral("%1: %2").arg(QLatin1String(count.caption)).arg(counts[i]));
+    }
+}
+
 const std::array<QColor, 3> kLedColours{QColor(255, 72, 72), QColor(64, 208, 96), QColor(80, 144, 255)};
 
-TrafficView::TrafficView(record::Record& record, QWidget* parent) : QWidget(parent), record_(record)
+TrafficView::TrafficView(record::Record& record, QWidget* parent)
+    : QWidget(parent), record_(record), source_(record)
 {
     auto* chartBox
         = named(new QGroupBox(
@@ -46,13 +62,15 @@ TrafficView::TrafficView(record::Record& record, QWidget* parent) : QWidget(pare
 
     auto* traceBox = named(new QGroupBox(QStringLiteral("Trace"), this), "TraceBox");
     auto* traceColumn = new QVBoxLayout(traceBox);
-    trace_ = named(new TraceView(record_, traceBox), "Trace");
+    trace_ = named(new TraceView(source_, traceBox), "Trace");
+
+    traceColumn->addLayout(trace_->choices(traceBox));
+    connect(trace_, &TraceView::filterChanged, this, &TrafficView::flush);
     auto* countRow = new QHBoxLayout;
-    for (std::size_t i = 0; i < kCounts.size(); ++i) {
-        counts_[i] = named(new QLabel(traceBox), kCounts[i].name);
-        countRow->addWidget(counts_[i]);
-    }
-    countRow->addStretch(1);
+    counts_ = countLabels(traceBox, *countRow);
+    shown_ = named(new QLabel(traceBox), "ShownCount");
+    shown_->setToolTip(QStringLiteral("Exchanges the trace shows, of those kept."));
+    countRow->addWidget(shown_);
     traceColumn->addWidget(trace_, 1);
     traceColumn->addLayout(countRow);
 
@@ -80,11 +98,12 @@ void TrafficView::add()
 void TrafficView::flush()
 {
     flushQueued_ = false;
-    trace_->follow();
-    for (std::size_t i = 0; i < kCounts.size(); ++i)
-        counts_[i]->setText(QStringLiteral("%1: %2")
-                                .arg(QLatin1String(kCounts[i].caption))
-                                .arg(record_.count(kCounts[i].verdict)));
+    trace_->refresh();
+    shown_->setText(QStringLiteral("Shown: %1 of %2").arg(trace_->shown()).arg(record_.exchanges().size()));
+    std::array<long long, record::kVerdicts> counts{};
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        counts[i] = record_.count(static_cast<record::Verdict>(i));
+    showCounts(counts_, counts);
     chart_->update();
 }
 }  // namespace monitor

@@ -1,16 +1,19 @@
 #pragma once
 // The bridge's traffic as the record keeps it: the strip chart of the PWM
-// levels, the trace (one line per exchange, in the record's text form) and the
-// count of each verdict. The bus monitor and the demo's board window both
+// levels, the trace (one line per exchange: when, what it means, the bytes
+// and the verdict), its filter, its choice of time and its Follow button, and
+// the count of each verdict and of the lines shown. The bus monitor and the demo's board window both
 // show it.
 
 #include "Record.h"
+#include "TraceSource.h"
 
 #include <QColor>
 #include <QWidget>
 
 #include <array>
 
+class QHBoxLayout;
 class QLabel;
 
 namespace monitor {
@@ -20,6 +23,13 @@ class TraceView;
 
 // The three LEDs' colours, LED1 to LED3: red, green and blue.
 extern const std::array<QColor, 3> kLedColours;
+
+// The count of each verdict, a label each ("AckCount": "Acknowledged: 12",
+// "NackCount", "NoAnswerCount", "BridgeLostCount"), added to `row`; indexed
+// by record::Verdict.
+std::array<QLabel*, record::kVerdicts> countLabels(QWidget* parent, QHBoxLayout& row);
+void showCounts(const std::array<QLabel*, record::kVerdicts>& labels,
+                const std::array<long long, record::kVerdicts>& counts);
 
 class TrafficView final : public QWidget {
     Q_OBJECT
@@ -31,10 +41,12 @@ private:
     void flush();
 
     record::Record& record_;
+    RecordSource source_;
     StripChart* chart_ = nullptr;
     TraceView* trace_ = nullptr;
     bool flushQueued_ = false;
     std::array<QLabel*, record::kVerdicts> counts_{};
+    QLabel* shown_ = nullptr;
 };
 
 }  // namespace monitor

@@ -6,6 +6,7 @@
 #include "Focus.h"
 #include "Panel.h"
 #include "StatusBar.h"
+#include "TraceLines.h"
 #include "TraceView.h"
 #include "TrackBar.h"
 
@@ -81,14 +82,14 @@ protected:
     QStringList trace()
     {
         QCoreApplication::processEvents();
-        return on<monitor::TraceView>("Trace").lines();
+        return testing_support::exchangeColumns(on<monitor::TraceView>("Trace").lines());
     }
     // The last line in view: the trace follows the newest.
     QString lastTrace()
     {
         QCoreApplication::processEvents();
         const QStringList lines = on<monitor::TraceView>("Trace").linesInView();
-        return lines.isEmpty() ? QString() : lines.back();
+        return lines.isEmpty() ? QString() : testing_support::exchangeColumn(lines.back());
     }
     QString reports() { return QString::number(p.bridge.written().size()); }
 

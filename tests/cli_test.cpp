@@ -243,7 +243,7 @@ TEST(CliUsage, BadInputIsNamedAndNothingIsSent)
         {"--device d set pwm1=3", "unknown device 'd' (b, t or c)"},
         {"--bogus set pwm1=3", "Unknown option 'bogus'."},
         {"list extra", "unexpected argument 'extra'"},
-        {"blink", "unknown command 'blink' (list, set, send, ramp)"},
+        {"blink", "unknown command 'blink' (list, set, send, ramp, review)"},
     };
     for (const Case& c : cases) {
         Board board;
@@ -256,7 +256,7 @@ TEST(CliUsage, BadInputIsNamedAndNothingIsSent)
     Board board;
     const Result run = krl7741(board.host, {});
     EXPECT_EQ(run.status, cli::kExitUsage);
-    EXPECT_EQ(run.err, "krl7741: no command given (list, set, send, ramp)\n");
+    EXPECT_EQ(run.err, "krl7741: no command given (list, set, send, ramp, review)\n");
 }
 
 TEST(CliUsage, HelpNamesEveryCommandAndOption)

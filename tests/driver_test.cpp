@@ -109,3 +109,30 @@ TEST(SetupCommand, APositionOutsideTheRangeIsTakenAsTheNearestEnd)
     // The register field never spills into the next register's code.
     EXPECT_EQ(setupCommand(SetupControl::PwmLed1, 31, QLatin1Char('.')).byte, 0x5E);
 }
+
+// A byte read back from the bus means what the control that sent it showed:
+// the message line's text and the value label's.
+TEST(Meaning, OfEveryByteAControlSendsIsWhatThatControlShowed)
+{
+    const SetupControl controls[]
+        = {SetupControl::IledPeak, SetupControl::PwmLed1,  SetupControl::PwmLed2, SetupControl::PwmLed3,
+           SetupControl::IledUp,   SetupControl::IledDown, SetupControl::GdStart};
+    for (const QChar point : {QLatin1Char('.'), QLatin1Char(',')}) {
+        for (const SetupControl control : controls) {
+            for (int p = 0; p <= 30; ++p) {
+                const auto c = setupCommand(control, p, point);
+                EXPECT_EQ(driver::meaning(c.byte, point), c.description + " (" + c.value + ")");
+                EXPECT_EQ(driver::controlOf(c.byte), control);
+            }
+        }
+    }
+    const std::pair<std::uint8_t, const char*> others[]
+        = {{0x49, "PWM LED1 = $49 (28.125%)"},     {0x5F, "PWM LED1 = $5F (96.875%)"},  // a ramp's last step
+           {0x9F, "PWM LED3 = $9F (96.875%)"},     {0xEC, "GRADUAL DIMMING = $EC (96ms)"},
+           {0x38, "ILED PEAK = $38 (75%)"},        {0x05, "$05"},  // no control sends 0x01..0x1F
+           {0xFF, "GRADUAL DIMMING = $FF (248ms)"}};
+    for (const auto& [byte, text] : others)
+        EXPECT_EQ(driver::meaning(byte, QLatin1Char('.')), text);
+    EXPECT_EQ(driver::controlOf(0x1F), std::nullopt);
+    EXPECT_EQ(driver::registerName(SetupControl::IledDown), "I-STOP");
+}

@@ -3,11 +3,14 @@
 // written stops nothing but itself, one that cannot be opened stops the
 // program before anything is sent.
 
+#include "EventLoop.h"
 #include "Focus.h"
 #include "JsonLines.h"
 #include "MonitorWindow.h"
 #include "Panel.h"
 #include "Program.h"
+#include "ReviewWindow.h"
+#include "TraceLines.h"
 #include "TraceView.h"
 #include "TrackBar.h"
 
@@ -54,13 +57,15 @@ struct Launch {
     QString trace()
     {
         QCoreApplication::processEvents();
-        return control<monitor::TraceView>(*program().monitor(), "Trace").lines().join('\n');
+        const QStringList lines = control<monitor::TraceView>(*program().monitor(), "Trace").lines();
+        return testing_support::exchangeColumns(lines).join('\n');
     }
     // The last line in view: the trace follows the newest.
     QString lastTrace()
     {
         QCoreApplication::processEvents();
-        return control<monitor::TraceView>(*program().monitor(), "Trace").linesInView().back();
+        return testing_support::exchangeColumn(
+            control<monitor::TraceView>(*program().monitor(), "Trace").linesInView().back());
     }
 
     VirtualBridge board;
@@ -93,7 +98,9 @@ TEST(PanelOptions, WithoutOptionsThePanelIsAllThereIsAndBadOnesStopIt)
 
     for (const QStringList& bad :
          {QStringList{QStringLiteral("--monitr")}, QStringList{QStringLiteral("extra")},
-          QStringList{QStringLiteral("--log")}}) {
+          QStringList{QStringLiteral("--log")}, QStringList{QStringLiteral("--review")},
+          QStringList{QStringLiteral("--review"), QStringLiteral("night.jsonl"),
+                      QStringLiteral("--monitor")}}) {
         Launch wrong(bad);
         EXPECT_FALSE(wrong.started.program) << bad.join(' ').toStdString();
         EXPECT_EQ(wrong.started.status, app::kExitUsage);
@@ -176,6 +183,37 @@ TEST(BusMonitor, SaveWritesTheRecordAsJsonLines)
     ASSERT_EQ(saved.size(), 6u);
     EXPECT_EQ(saved[2].value("sent").toVariant(), QVariantList({0x70, 0x61, 0x61}));
     EXPECT_EQ(run.monitorText("SaveStatus"), "Saved 6 exchanges.");
+}
+
+// A record saved, then opened again with Open...: the review shows the very
+// lines the live trace showed.
+TEST(BusMonitor, OpenReviewsASavedRecordAsTheTraceShowedIt)
+{
+    QTemporaryDir dir;
+    Launch run({QStringLiteral("--monitor")});
+    ASSERT_TRUE(run.started.program);
+    run.press("LED1slider", Qt::Key_Right);
+    run.board.setReplyShape(virtualboard::ReplyShape::Silent);
+    run.press("GD_START", Qt::Key_Right);
+    monitor::MonitorWindow& window = *run.program().monitor();
+    const QString path = dir.filePath(QStringLiteral("record.jsonl"));
+    window.saveTo(path);
+
+    QTest::mouseClick(&control<QPushButton>(window, "OpenReview"), Qt::LeftButton);
+    auto* dialog = window.findChild<QFileDialog*>("ReviewDialog");
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog)->accept();
+    auto* review = window.findChild<monitor::ReviewWindow*>();
+    ASSERT_NE(review, nullptr);
+    EXPECT_TRUE(testing_support::runEventLoopUntil([review] { return !review->loading()->reading(); },
+                                                   std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
+    const QStringList live = control<monitor::TraceView>(window, "Trace").lines();
+    ASSERT_EQ(live.size(), 4);
+    EXPECT_EQ(control<monitor::TraceView>(*review, "Trace").lines(), live);
+    EXPECT_EQ(testing_support::meaningColumn(live[2]), "GRADUAL DIMMING = $E1 (8ms)");
+    EXPECT_TRUE(review->isVisible());
 }
 
 TEST(PanelLog, EveryExchangeIsALineAndAFullDiskStopsOnlyTheLog)

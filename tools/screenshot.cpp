@@ -4,16 +4,25 @@
 // writes panel.png, board.png (the virtual evaluation board) or monitor.png
 // (the bus monitor), side-by-side.png (both windows) and screen.png (the whole
 // screen).
+//   screenshot OUTPUT_DIR review
+// writes review.png: a night's log (300 000 exchanges) open for review, as
+// KRL7741AT --review opens it.
 
 #include "Application.h"
 #include "Beside.h"
 #include "BoardWindow.h"
+#include "LongLog.h"
 #include "MonitorWindow.h"
+#include "Record.h"
+#include "RecordingHost.h"
+#include "ReviewChart.h"
+#include "ReviewWindow.h"
 #include "TForm1.h"
 #include "TrackBar.h"
 #include "VirtualBridge.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QGuiApplication>
 #include <QPainter>
@@ -21,6 +30,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -52,6 +62,37 @@ QPixmap sideBySide(const QPixmap& left, const QPixmap& right)
     return canvas;
 }
 
+// A long log open for review, the chart zoomed in, the failures only in the
+// trace.
+int review(const QDir& out)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("night.jsonl"));
+    if (!tools::writeLongLog(path, 300000))
+        return 1;
+    monitor::ReviewWindow window;
+    window.move(16, 16);
+    window.resize(900, 700);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+    window.open(path);
+    for (int waited = 0; window.loading()->reading() && waited < 600; ++waited)
+        QTest::qWait(100);
+    auto* filter = window.findChild<QComboBox*>(QStringLiteral("Filter"));
+    filter->setCurrentIndex(1);
+
+    // Four seconds half an hour in: the ramps' staircases, NACKs marked under them.
+    window.findChild<monitor::ReviewChart*>(QStringLiteral("Chart"))->setSpan(1800000, 1804000);
+    QTest::qWait(200);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect frame = window.frameGeometry();
+    return save(screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()),
+                out.filePath(QStringLiteral("review.png")))
+        ? 0
+        : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -60,6 +101,8 @@ int main(int argc, char** argv)
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
 
     const bool monitor = argc > 2 && QByteArray(argv[2]) == "monitor";
+    if (argc > 2 && QByteArray(argv[2]) == "review")
+        return review(out);
 
     virtualboard::VirtualBridge board;
     app::Recording traffic(board);

@@ -1,0 +1,84 @@
+#pragma once
+// Reading back what the program wrote: a --log file or a saved record (one
+// JSON object per line, Record::line), or krl7741 --json's transactions. A
+// line is read when it is whole; one that does not parse, or lacks a field,
+// is reported by its number and skipped, and nothing else stops the reading.
+// The file is read as it is written: what is not yet a whole line waits for
+// the next read, so a log still being written can be followed.
+
+#include "Record.h"
+
+#include <QDateTime>
+#include <QIODevice>
+#include <QString>
+
+#include <array>
+#include <functional>
+
+namespace record {
+
+// One exchange read back.
+struct Logged {
+    long long line = 0;  // its line in the file, from 1
+    double tMs = 0;      // t_ms
+    QDateTime time;      // "time"; invalid when the line has none (krl7741 --json)
+    // sent and received with the report id (0) put back, so it prints as the
+    // record does; `at` is t_ms after the steady clock's epoch.
+    Exchange exchange;
+};
+
+// A line skipped, and why: "not JSON: ...", "no t_ms", "unknown verdict 'x'".
+struct Malformed {
+    long long line = 0;
+    QString reason;
+};
+
+// The line as the record writes it, or why it is not one. Blank lines are
+// neither: both are empty.
+struct ParsedLine {
+    std::optional<Logged> logged;
+    QString malformed;
+};
+ParsedLine parseLine(const QByteArray& line);
+
+// The exchange's time as the record keeps it: t_ms after the steady clock's epoch.
+TimePoint atMs(double tMs);
+
+class LogReader {
+public:
+    using OnLogged = std::function<void(Logged&&)>;
+    using OnMalformed = std::function<void(Malformed&&)>;
+
+    LogReader(OnLogged onLogged, OnMalformed onMalformed);
+
+    // Reads the whole lines from `device`'s position on. A last line with
+    // no newline yet is left for the next call unless `toTheEnd` (the file
+    // is complete). Returns false when `keepGoing`, asked between lines,
+    // said to stop.
+    bool read(QIODevice& device, bool toTheEnd, const std::function<bool()>& keepGoing = {});
+
+    long long lines() const { return line_; }
+    // The bytes read and handled so far: where the next read starts.
+    qint64 position() const { return position_; }
+
+private:
+    void handle(QByteArray line);
+
+    OnLogged onLogged_;
+    OnMalformed onMalformed_;
+    long long line_ = 0;
+    qint64 position_ = 0;
+};
+
+// What a file holds, counted as a review shows it.
+struct Summary {
+    std::array<long long, kVerdicts> counts{};
+    long long exchanges = 0;
+    std::optional<double> firstMs, lastMs;
+    QDateTime firstTime, lastTime;
+    long long malformed = 0;
+
+    void add(const Logged& logged);
+};
+
+}  // namespace record

@@ -1,0 +1,191 @@
+// Reading back a log or a saved record: `krl7741 review` and the reader under
+// it. What the program wrote is read back whole; a line that does not parse or
+// lacks a field is reported by its number and skipped; a log still being
+// written is read as far as it is whole.
+
+#include "Cli.h"
+#include "Log.h"
+#include "Review.h"
+
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using record::Verdict;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QStringList lines;
+    QString err;
+};
+
+Result review(const QStringList& arguments)
+{
+    QString out;
+    Result run;
+    QTextStream o(&out), e(&run.err);
+    const auto noHost
+        = [](const cli::Invocation&) -> bridge::HIDapi& { throw std::logic_error("review needs no host"); };
+    run.status = cli::run(QStringList{QStringLiteral("krl7741"), QStringLiteral("review")} + arguments,
+                          noHost, o, e);
+    run.lines = out.split('\n', Qt::SkipEmptyParts);
+    return run;
+}
+
+// A log written by the program's own log, on a clock the test moves.
+struct Logged {
+    explicit Logged(const QString& path)
+    {
+        record.setClock([this] { return now; });
+        record::Log log(record, path);
+        const std::tuple<std::uint8_t, std::uint8_t, Verdict> traffic[]
+            = {{0x49, 0x01, Verdict::Acknowledged},
+               {0xEC, 0xF0, Verdict::NotAcknowledged},
+               {0x38, 0x00, Verdict::NoAnswer},
+               {0x9F, 0x01, Verdict::Acknowledged},
+               {0x5F, 0x00, Verdict::BridgeLost}};
+        for (const auto& [command, status, verdict] : traffic) {
+            now += 1250us;
+            record::Bytes reply;
+            if (status != 0)
+                reply = {0, status, command, command};
+            record.add(now, {0, 0x70, command, command}, reply, verdict);
+        }
+    }
+    QString time(std::size_t i) const { return record.line(record.exchanges()[i]).value("time").toString(); }
+    record::TimePoint now = record::TimePoint{} + 1h;
+    record::Record record;
+};
+
+QString write(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(mode));
+    file.write(bytes);
+    return path;
+}
+
+}  // namespace
+
+TEST(Review, PrintsTheFailuresWithTheirTimesAndMeaningsThenTheCounts)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bench.jsonl");
+    const Logged log(path);
+
+    const Result text = review({path});
+    EXPECT_EQ(text.status, cli::kExitNoAnswer);
+    EXPECT_EQ(text.err, "");
+    ASSERT_EQ(text.lines.size(), 5);
+    EXPECT_EQ(text.lines[0],
+              "line 2  2.500 ms  " + log.time(1)
+                  + "  GRADUAL DIMMING = $EC (96ms): 00 70 EC EC -> 00 F0 EC EC  not acknowledged");
+    EXPECT_EQ(text.lines[1],
+              "line 3  3.750 ms  " + log.time(2)
+                  + "  ILED PEAK = $38 (75%): 00 70 38 38 -> (nothing)  no answer");
+    EXPECT_EQ(text.lines[2],
+              "line 5  6.250 ms  " + log.time(4)
+                  + "  PWM LED1 = $5F (96.875%): 00 70 5F 5F -> (nothing)  bridge lost");
+    EXPECT_EQ(text.lines[3],
+              path + ": 5 exchanges, t_ms 1.250 to 6.250 (" + log.time(0) + " to " + log.time(4) + ")");
+    EXPECT_EQ(text.lines[4],
+              "acknowledged 2, not acknowledged 1, no answer 1, bridge lost 1; 0 lines skipped");
+
+    // For scripts: each failure is the log's own line, with its line number and meaning added.
+    const Result json = review({QStringLiteral("--json"), path});
+    EXPECT_EQ(json.status, cli::kExitNoAnswer);
+    ASSERT_EQ(json.lines.size(), 4);
+    QJsonObject nack = log.record.line(log.record.exchanges()[1]);
+    nack.insert("line", 2);
+    nack.insert("message", "GRADUAL DIMMING = $EC (96ms)");
+    EXPECT_EQ(QJsonDocument::fromJson(json.lines[0].toUtf8()).object(), nack);
+    const QJsonObject summary = QJsonDocument::fromJson(json.lines[3].toUtf8()).object();
+    EXPECT_EQ(summary.value("exchanges").toInt(), 5);
+    EXPECT_EQ(summary.value("skipped").toInt(), 0);
+    EXPECT_EQ(summary.value("counts").toObject().value("acknowledged").toInt(), 2);
+    EXPECT_EQ(summary.value("counts").toObject().value("bridge lost").toInt(), 1);
+    EXPECT_EQ(summary.value("last_time").toString(), log.time(4));
+}
+
+TEST(Review, AMalformedLineIsReportedByNumberAndSkipped)
+{
+    QTemporaryDir dir;
+    // A log cut short by a full disk, then appended to; an older krl7741
+    // --json line (no time); a line lacking a field; Windows' line ends.
+    const QString path = write(
+        dir.filePath("night.jsonl"),
+        R"({"received":[1,65,65],"sent":[112,65,65],"t_ms":1.5,"time":"2026-12-09T10:00:00.001Z","verdict":"acknowledged"}
+{"received":[1,6)"
+        R"({"received":[],"sent":[112,66,66],"t_ms":2,"time":"2026-12-09T10:00:00.002Z","verdict":"no answer"}
+
+{"message":"PWM LED1 = $43","received":[240,67,67],"sent":[112,67,67],"t_ms":3,"verdict":"not acknowledged"}
+{"received":[1,68,68],"sent":[112,68,68],"t_ms":4,"time":"2026-12-09T10:00:00.004Z"}
+{"path":"/dev/hidraw1","usb":"6017:0200","used":true}
+{"received":[1,69,69],"sent":[112,69,300],"t_ms":5,"verdict":"acknowledged"}
+{"received":[1,70,70],"sent":[112,70,70],"t_ms":6,"verdict":"done"}
+[1,2]
+{"received":[1,71,71],"sent":[112,71,71],"t_ms":7,"time":"yesterday","verdict":"acknowledged"})"
+        "\r\n"
+        R"({"received":[1,72,72],"sent":[112,72,72],"t_ms":8,"time":"2026-12-09T10:00:00.008Z","verdict":"acknowledged"})"
+        "\r\n");
+    const Result run = review({path});
+    EXPECT_EQ(run.status, cli::kExitNotAcknowledged) << "the unanswered exchange was lost with line 2";
+    const QStringList expected{
+        "line 2 skipped: not JSON: unterminated object",
+        "line 4  3.000 ms  -  PWM LED1 = $43 (9.375%): 00 70 43 43 -> 00 F0 43 43  not acknowledged",
+        "line 5 skipped: no verdict",
+        "line 6 skipped: no t_ms",
+        "line 7 skipped: no sent (a list of bytes)",
+        "line 8 skipped: unknown verdict 'done'",
+        "line 9 skipped: not a JSON object",
+        "line 10 skipped: time is not a date and time",
+        path + ": 3 exchanges, t_ms 1.500 to 8.000 (2026-12-09T10:00:00.001Z to 2026-12-09T10:00:00.008Z)",
+        "acknowledged 2, not acknowledged 1, no answer 0, bridge lost 0; 7 lines skipped"};
+    ASSERT_GE(run.lines.size(), 2);
+    EXPECT_TRUE(run.lines[0].startsWith("line 2 skipped: not JSON: ")) << run.lines[0].toStdString();
+    EXPECT_EQ(run.lines.mid(1), expected.mid(1));
+
+    const Result missing = review({dir.filePath("none.jsonl")});
+    EXPECT_EQ(missing.status, cli::kExitNoInput);
+    EXPECT_TRUE(missing.err.startsWith("krl7741: cannot read " + dir.filePath("none.jsonl")))
+        << missing.err.toStdString();
+    EXPECT_EQ(review({}).err, "krl7741: review needs a file\n");
+}
+
+// A log still being written: its last line is read once it is whole, and
+// numbered as the file numbers it.
+TEST(Review, ALogStillBeingWrittenIsReadAsFarAsItIsWhole)
+{
+    QTemporaryDir dir;
+    const QByteArray first = R"({"received":[1,65,65],"sent":[112,65,65],"t_ms":1,"verdict":"acknowledged"})"
+                             "\n";
+    const QByteArray second = R"({"received":[],"sent":[112,66,66],"t_ms":2,"verdict":"no answer"})"
+                              "\n";
+    const QString path = write(dir.filePath("growing.jsonl"), first + second.left(20));
+    std::vector<long long> lines;
+    std::vector<Verdict> verdicts;
+    const auto logged = [&](record::Logged&& l) {
+        lines.push_back(l.line);
+        verdicts.push_back(l.exchange.verdict);
+    };
+    record::LogReader reader(logged, [](record::Malformed&& m) { ADD_FAILURE() << m.reason.toStdString(); });
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    reader.read(file, false);
+    EXPECT_EQ(lines, std::vector<long long>{1});
+    EXPECT_EQ(reader.position(), first.size());
+
+    write(path, second.mid(20) + first, QIODevice::Append);
+    reader.read(file, false);
+    EXPECT_EQ(lines, (std::vector<long long>{1, 2, 3}));
+    EXPECT_EQ(verdicts,
+              (std::vector<Verdict>{Verdict::Acknowledged, Verdict::NoAnswer, Verdict::Acknowledged}));
+    EXPECT_EQ(reader.position(), file.size());
+}
