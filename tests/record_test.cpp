@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -63,7 +64,7 @@ struct Rig {
     }
 
     record::TimePoint now = record::TimePoint{} + 1h;
-    QDateTime wall{QDate(2026, 3, 1), QTime(22, 0), Qt::UTC};
+    QDateTime wall{QDate(2026, 3, 1), QTime(22, 0), QTimeZone::utc()};
     VirtualBridge board;
     record::Record traffic;
     record::RecordingHost recorded{board, traffic};
