@@ -398,7 +398,10 @@ Footprint footprint()
 // in the middle of it.
 TEST(KernelPanel, AHundredPlugCyclesDuringSeq3LeaveFilesThreadsAndMemoryFlat)
 {
-    constexpr int kCycles = 100, kWarmUp = 10;
+    // Resident memory settles in steps during the first cycles (one of 1.7 MB
+    // between cycles 10 and 20 was seen, then under 0.4 MB over the 80 after
+    // it): the count starts after a warm-up long enough for that.
+    constexpr int kCycles = 100, kWarmUp = 30;
     Panel p({});
     ASSERT_TRUE(p.started.program);
     QTest::mouseClick(p.form().findChild<QRadioButton*>("SEQ3"), Qt::LeftButton);
@@ -423,7 +426,7 @@ TEST(KernelPanel, AHundredPlugCyclesDuringSeq3LeaveFilesThreadsAndMemoryFlat)
     EXPECT_LE(last.files, first.files);
     EXPECT_LE(last.threads, first.threads);
     // A leak of a handle's worth each cycle would show; the allocator's own
-    // slack (a few hundred kB over the 90 cycles) does not.
+    // slack (a few hundred kB over the 70 cycles) does not.
     EXPECT_LT(last.residentKb - first.residentKb, 1024) << first.residentKb << " kB after the warm-up";
 }
 
