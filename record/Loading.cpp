@@ -84,8 +84,8 @@ void Loading::run(qint64 from, long long lines, Capture first, bool toTheEnd)
     batch->position = from;
     batch->lines = lines;
     const auto handOver = [this](const std::shared_ptr<Batch>& b) {
-        QMetaObject::invokeMethod(
-            this, [this, b] { take(b); }, Qt::QueuedConnection);
+        const auto takeIt = [this, b] { take(b); };
+        QMetaObject::invokeMethod(this, takeIt, Qt::QueuedConnection);
     };
     QFile file(path_);
     if (!file.open(QIODevice::ReadOnly) || !file.seek(from)) {

@@ -64,7 +64,8 @@ struct Rig {
     }
 
     record::TimePoint now = record::TimePoint{} + 1h;
-    QDateTime wall{QDate(2026, 3, 1), QTime(22, 0), QTimeZone::utc()};
+    // In UTC as the system clock gives it ("Z", not "+00:00", in ISO texts).
+    QDateTime wall = QDateTime(QDate(2026, 3, 1), QTime(22, 0), QTimeZone::utc()).toUTC();
     VirtualBridge board;
     record::Record traffic;
     record::RecordingHost recorded{board, traffic};
