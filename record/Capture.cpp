@@ -23,6 +23,7 @@ void Capture::append(const Logged& logged)
     bytes_.insert(bytes_.end(), e.sent.begin(), e.sent.begin() + entry.sent);
     bytes_.insert(bytes_.end(), e.received.begin(), e.received.begin() + entry.received);
     entries_.push_back(entry);
+    counts_.add(e.verdict, command(entries_.size() - 1));
 }
 
 Capture Capture::next() const
@@ -42,6 +43,7 @@ void Capture::append(Capture&& batch)
     for (std::size_t i = at; i < entries_.size(); ++i)
         entries_[i].bytesAt += shift;
     registers_ = batch.registers_;
+    counts_.add(batch.counts_);
 }
 
 std::optional<std::uint8_t> Capture::command(std::size_t i) const

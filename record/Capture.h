@@ -24,6 +24,8 @@ public:
     Capture next() const;
 
     std::size_t size() const { return entries_.size(); }
+    // The exchanges of each verdict, by command byte.
+    const Counts& counts() const { return counts_; }
     bool empty() const { return entries_.empty(); }
 
     double tMs(std::size_t i) const { return entries_[i].tMs; }
@@ -59,6 +61,7 @@ private:
     std::vector<Entry> entries_;
     std::vector<std::uint8_t> bytes_;
     Registers registers_;
+    Counts counts_;
 };
 
 }  // namespace record

@@ -3,6 +3,7 @@
 // written stops nothing but itself, one that cannot be opened stops the
 // program before anything is sent.
 
+#include "Counts.h"
 #include "EventLoop.h"
 #include "Focus.h"
 #include "JsonLines.h"
@@ -162,6 +163,32 @@ TEST(BusMonitor, ShowsTheTrafficTheCountsAndTheRegistersAsThePanelSetThem)
     EXPECT_EQ(run.monitorText("NackCount"), "NACK: 0");
     EXPECT_EQ(run.monitorText("HostPwm1"), "PWM LED1: 1 (0x01)") << "the chip was told all the same";
     EXPECT_TRUE(run.program().traffic()->exchanges().empty());
+}
+
+// The counts under the trace are those of the exchanges its filter shows.
+TEST(BusMonitor, TheCountsFollowTheFilter)
+{
+    Launch run({QStringLiteral("--monitor")});
+    ASSERT_TRUE(run.started.program);
+    run.press("LED1slider", Qt::Key_Right);  // two acknowledged
+    run.board.setChipAddress(virtualboard::kAddressC);
+    run.press("LED2slider", Qt::Key_Right);  // two not acknowledged
+    monitor::MonitorWindow& window = *run.program().monitor();
+    const std::pair<int, const char*> shown[] = {
+        {0, "Shown: 4 of 4, Acknowledged: 2, NACK: 2, No answer: 0, Bridge lost: 0"},
+        {1, "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0"},
+        {2, "Shown: 0 of 4, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0"},  // ILED PEAK
+        {3, "Shown: 2 of 4, Acknowledged: 2, NACK: 0, No answer: 0, Bridge lost: 0"},  // PWM LED1
+        {4, "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0"},  // PWM LED2
+    };
+    for (const auto& [index, counts] : shown) {
+        testing_support::chooseFilter(window, index);
+        EXPECT_EQ(testing_support::countsShown(window), QString(counts)) << "filter " << index;
+    }
+    // New exchanges are counted under the filter chosen.
+    run.press("LED2slider", Qt::Key_Right);
+    EXPECT_EQ(testing_support::countsShown(window),
+              "Shown: 4 of 6, Acknowledged: 0, NACK: 4, No answer: 0, Bridge lost: 0");
 }
 
 TEST(BusMonitor, SaveWritesTheRecordAsJsonLines)

@@ -3,6 +3,7 @@
 // at their times; the trace, its filters and counts; the lines skipped, by
 // number; a log still being written, followed.
 
+#include "Counts.h"
 #include "EventLoop.h"
 #include "Focus.h"
 #include "Panel.h"
@@ -126,6 +127,27 @@ TEST(ReviewWindow, ShowsTheWholeFileAndListsTheLinesSkippedByNumber)
     for (const QString& line : trace.lines())
         EXPECT_TRUE(line.endsWith("  not acknowledged")) << line.toStdString();
     EXPECT_EQ(testing_support::timeColumn(trace.lines().front()), "1024.500");
+}
+
+// The counts under the trace are those of the exchanges its filter shows.
+TEST(ReviewWindow, TheCountsFollowTheFilter)
+{
+    Review review(logLine(1, 0x41, "acknowledged") + logLine(2, 0x42, "not acknowledged")
+                  + logLine(3, 0x61, "acknowledged") + logLine(4, 0x62, "no answer")
+                  + logLine(5, 0xE1, "acknowledged") + logLine(6, 0x43, "acknowledged")
+                  + logLine(7, 0x44, "bridge lost"));
+    const std::pair<int, const char*> shown[] = {
+        {0, "Shown: 7 of 7, Acknowledged: 4, NACK: 1, No answer: 1, Bridge lost: 1"},
+        {1, "Shown: 3 of 7, Acknowledged: 0, NACK: 1, No answer: 1, Bridge lost: 1"},
+        {2, "Shown: 0 of 7, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0"},  // ILED PEAK
+        {3, "Shown: 4 of 7, Acknowledged: 2, NACK: 1, No answer: 0, Bridge lost: 1"},  // PWM LED1
+        {4, "Shown: 2 of 7, Acknowledged: 1, NACK: 0, No answer: 1, Bridge lost: 0"},  // PWM LED2
+        {8, "Shown: 1 of 7, Acknowledged: 1, NACK: 0, No answer: 0, Bridge lost: 0"},  // GRADUAL DIMMING
+    };
+    for (const auto& [index, counts] : shown) {
+        testing_support::chooseFilter(review.window(), index);
+        EXPECT_EQ(testing_support::countsShown(review.window()), QString(counts)) << "filter " << index;
+    }
 }
 
 TEST(ReviewWindow, ZoomingInShowsSingleExchangesAtTheirTimes)
