@@ -33,6 +33,12 @@ Capture Capture::next() const
     return batch;
 }
 
+void Capture::reserveLike(const Capture& sample, double times)
+{
+    entries_.reserve(static_cast<std::size_t>(double(sample.entries_.size()) * times));
+    bytes_.reserve(static_cast<std::size_t>(double(sample.bytes_.size()) * times));
+}
+
 void Capture::append(Capture&& batch)
 {
     const auto shift = static_cast<std::uint32_t>(bytes_.size());

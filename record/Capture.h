@@ -22,6 +22,8 @@ public:
     void append(Capture&& batch);
     // A batch that carries on after this capture's levels.
     Capture next() const;
+    // Makes room for `times` as many exchanges as `sample` holds, and their bytes.
+    void reserveLike(const Capture& sample, double times);
 
     std::size_t size() const { return entries_.size(); }
     // The exchanges of each verdict, by command byte.

@@ -40,6 +40,10 @@ struct ParsedLine {
     QString malformed;
 };
 ParsedLine parseLine(const QByteArray& line);
+// The same from any JSON line, through Qt's JSON reader: parseLine reads the
+// log's own form without it (some ten times as fast) and leaves every other
+// line to it, which says what is wrong with a line.
+ParsedLine parseJsonLine(const QByteArray& line);
 
 // The exchange's time as the record keeps it: t_ms after the steady clock's epoch.
 TimePoint atMs(double tMs);
@@ -56,6 +60,10 @@ public:
     // is complete). Returns false when `keepGoing`, asked between lines,
     // said to stop.
     bool read(QIODevice& device, bool toTheEnd, const std::function<bool()>& keepGoing = {});
+    // The same from `block`, read on from the last line handled: its whole
+    // lines, and a last one with no newline too when `toTheEnd`. Returns the
+    // bytes handled.
+    qsizetype readLines(const QByteArray& block, bool toTheEnd);
 
     long long lines() const { return line_; }
     // The bytes read and handled so far: where the next read starts.
