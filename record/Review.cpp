@@ -6,7 +6,6 @@
 
 #include <charconv>
 #include <chrono>
-#include <string>
 #include <string_view>
 
 namespace record {
@@ -55,7 +54,10 @@ std::optional<Verdict> verdictNamed(const Text& text)
 // left to the JSON reader, which says what is wrong with it.
 class LogForm {
 public:
-    explicit LogForm(const QByteArray& line) : at_(line.constData()), end_(at_ + line.size()) {}
+    LogForm(const QByteArray& line, LastMinute& last)
+        : at_(line.constData()), end_(at_ + line.size()), last_(last)
+    {
+    }
 
     std::optional<Logged> read()
     {
@@ -153,7 +155,7 @@ private:
 
     // "2026-12-09T10:00:00.001Z" (UTC, to the millisecond) as QDateTime reads
     // it: the minute read by QDateTime once, the seconds added to it.
-    static QDateTime timeOfDay(std::string_view text)
+    QDateTime timeOfDay(std::string_view text)
     {
         static constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd.dddZ";
         constexpr std::size_t kMinute = 16, kSecond = 17, kMillisecond = 20;
@@ -173,21 +175,20 @@ private:
         const int second = field(kSecond, 2);
         if (second > 59)
             return {};
-        thread_local std::string minute;
-        thread_local QDateTime minuteStart;
-        if (text.substr(0, kMinute) != minute) {
-            minute = text.substr(0, kMinute);
-            minuteStart = QDateTime::fromString(QLatin1String(minute.data(), static_cast<qsizetype>(kMinute))
-                                                    + QLatin1String(":00.000Z"),
+        const std::string_view minute = text.substr(0, kMinute);
+        if (minute != std::string_view(last_.text.constData(), static_cast<std::size_t>(last_.text.size()))) {
+            last_.text = QByteArray(minute.data(), static_cast<qsizetype>(kMinute));
+            last_.start = QDateTime::fromString(QLatin1String(last_.text) + QLatin1String(":00.000Z"),
                                                 Qt::ISODateWithMs);
         }
-        if (!minuteStart.isValid())
+        if (!last_.start.isValid())
             return {};
-        return minuteStart.addMSecs(second * 1000LL + field(kMillisecond, 3));
+        return last_.start.addMSecs(second * 1000LL + field(kMillisecond, 3));
     }
 
     const char* at_;
     const char* end_;
+    LastMinute& last_;
 };
 
 }  // namespace
@@ -200,8 +201,14 @@ TimePoint atMs(double tMs)
 
 ParsedLine parseLine(const QByteArray& line)
 {
+    LastMinute last;
+    return parseLine(line, last);
+}
+
+ParsedLine parseLine(const QByteArray& line, LastMinute& last)
+{
     ParsedLine parsed;
-    parsed.logged = LogForm(line).read();
+    parsed.logged = LogForm(line, last).read();
     return parsed.logged ? parsed : parseJsonLine(line);
 }
 
@@ -304,7 +311,7 @@ void LogReader::handle(QByteArray line)
     ++line_;
     if (line.endsWith('\r'))
         line.chop(1);  // written on Windows
-    ParsedLine parsed = parseLine(line);
+    ParsedLine parsed = parseLine(line, lastMinute_);
     if (parsed.logged) {
         parsed.logged->line = line_;
         onLogged_(std::move(*parsed.logged));

@@ -40,6 +40,14 @@ struct ParsedLine {
     QString malformed;
 };
 ParsedLine parseLine(const QByteArray& line);
+// The minute of the last time of day read ("2026-12-09T10:00") and when it
+// began: the next line's most likely shares it.
+struct LastMinute {
+    QByteArray text;
+    QDateTime start;
+};
+// The same, reading a time of day in `last`'s minute without parsing the minute again.
+ParsedLine parseLine(const QByteArray& line, LastMinute& last);
 // The same from any JSON line, through Qt's JSON reader: parseLine reads the
 // log's own form without it (some ten times as fast) and leaves every other
 // line to it, which says what is wrong with a line.
@@ -74,6 +82,7 @@ private:
 
     OnLogged onLogged_;
     OnMalformed onMalformed_;
+    LastMinute lastMinute_;
     long long line_ = 0;
     qint64 position_ = 0;
 };
