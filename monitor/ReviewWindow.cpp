@@ -157,6 +157,8 @@ void ReviewWindow::build()
     connect(chart_, &ReviewChart::spanChanged, this, &ReviewWindow::showSpan);
     connect(chartScroll_, &QScrollBar::valueChanged, this, &ReviewWindow::scrolled);
     connect(whole, &QPushButton::clicked, chart_, &ReviewChart::showAll);
+    const auto showLine = [this](std::size_t index) { trace_->select(index); };
+    connect(chart_, &ReviewChart::exchangeClicked, this, showLine);
     const auto filtered = [this] { progressed(0, 0); };
     connect(trace_, &TraceView::filterChanged, this, filtered);
     trace_->follow(false);

@@ -64,6 +64,8 @@ TrafficView::TrafficView(record::Record& record, QWidget* parent)
     trace_ = named(new TraceView(source_, traceBox), "Trace");
 
     traceColumn->addLayout(trace_->choices(traceBox));
+    const auto showLine = [this](std::size_t index) { trace_->select(source_.firstNumber() + index); };
+    connect(chart_, &StripChart::exchangeClicked, this, showLine);
     connect(trace_, &TraceView::filterChanged, this, &TrafficView::flush);
     auto* countRow = new QHBoxLayout;
     counts_ = countLabels(traceBox, *countRow);

@@ -188,6 +188,31 @@ TEST(ReviewWindow, ZoomingInShowsSingleExchangesAtTheirTimes)
     EXPECT_EQ(chart.fromMs(), 1000.0);
 }
 
+// A click on an exchange in the zoomed chart shows its line in the trace,
+// marked; a click where there is none changes nothing.
+TEST(ReviewWindow, ClickingAnExchangeInTheChartShowsItsLineInTheTrace)
+{
+    Review review(longLog());
+    auto& chart = review.on<monitor::ReviewChart>("Chart");
+    auto& trace = review.on<monitor::TraceView>("Trace");
+    testing_support::focusOn(chart);
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(&chart, Qt::Key_Plus);
+    const auto columns = chart.columns();
+    ASSERT_GT(columns.size(), 10u);
+    const QRect plot = chart.plotArea();
+    for (const std::size_t c : {std::size_t{2}, columns.size() / 2, columns.size() - 3}) {
+        QTest::mouseClick(&chart, Qt::LeftButton, {}, QPoint(plot.left() + columns[c].x, plot.center().y()));
+        ASSERT_EQ(trace.selected(), std::optional<std::uint64_t>(columns[c].first)) << "column " << c;
+        EXPECT_TRUE(trace.linesInView().contains(trace.lines()[static_cast<qsizetype>(columns[c].first)]));
+        EXPECT_FALSE(trace.following());
+    }
+    // The last exchange is at 1999.5 ms; the plot's right end a millisecond after it.
+    chart.setSpan(1990, 2000.5);
+    QTest::mouseClick(&chart, Qt::LeftButton, {}, QPoint(plot.right(), plot.center().y()));
+    EXPECT_EQ(trace.selected(), std::optional<std::uint64_t>(columns[columns.size() - 3].first));
+}
+
 TEST(ReviewWindow, ALogStillBeingWrittenIsFollowed)
 {
     Review review(logLine(1, 0x41, "acknowledged") + logLine(2, 0x42, "no answer").left(30));
