@@ -2,13 +2,47 @@
 
 #include "Commands.h"
 
+#include <cmath>
+
 namespace monitor::chart {
 namespace {
 
 const QColor kNackMark(255, 200, 0);
 const QColor kNoAnswerMark(200, 200, 200);
+constexpr double kPickPixels = 4;  // how far from a click an exchange is still picked
 
 }  // namespace
+
+QRect plotArea(const QRect& rect, const QFontMetrics& metrics)
+{
+    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("LED3")) + 8;
+    return rect.adjusted(labelWidth, 4, -8, -(metrics.height() + kMarkSize + 6));
+}
+
+std::optional<std::size_t> pickedAt(double startMs, double msPerPixel, std::size_t count,
+                                    const std::function<double(std::size_t)>& msOf)
+{
+    std::size_t after = 0;  // the first at or after startMs
+    for (std::size_t end = count; after < end;) {
+        const std::size_t middle = after + (end - after) / 2;
+        if (msOf(middle) < startMs)
+            after = middle + 1;
+        else
+            end = middle;
+    }
+    if (after < count && msOf(after) < startMs + msPerPixel)
+        return after;
+    std::optional<std::size_t> picked;
+    double reach = kPickPixels * msPerPixel;
+    for (std::size_t i = after > 0 ? after - 1 : 0; i <= after && i < count; ++i) {
+        const double distance = std::abs(msOf(i) - (startMs + msPerPixel / 2));
+        if (distance <= reach) {
+            reach = distance;
+            picked = i;
+        }
+    }
+    return picked;
+}
 
 double Lane::y(int level) const { return bottom - (height - 6) * level / driver::kValueMax; }
 

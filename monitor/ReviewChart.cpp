@@ -4,6 +4,7 @@
 #include "Commands.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPolygonF>
 #include <QWheelEvent>
@@ -73,7 +74,8 @@ ReviewChart::ReviewChart(const record::Capture& capture, std::array<QColor, 3> c
     setToolTip(
         QStringLiteral("PWM LED1, LED2 and LED3 (0..31) over the span in view; marks under the time "
                        "axis: a reply not acknowledged (triangle), no answer or the bridge lost (bar). "
-                       "Wheel or +/-: zoom; Left/Right: scroll; Home: the whole file."));
+                       "Wheel or +/-: zoom; Left/Right: scroll; Home: the whole file; "
+                       "a click on an exchange shows its line in the trace."));
     showAll();
 }
 
@@ -116,12 +118,7 @@ void ReviewChart::grown()
 
 QSize ReviewChart::sizeHint() const { return kPreferredSize; }
 
-QRect ReviewChart::plotArea() const
-{
-    const QFontMetrics metrics = fontMetrics();
-    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("LED3")) + 8;
-    return rect().adjusted(labelWidth, 4, -8, -(metrics.height() + kMarkSize + 6));
-}
+QRect ReviewChart::plotArea() const { return chart::plotArea(rect(), fontMetrics()); }
 
 std::vector<ChartColumn> ReviewChart::columns() const
 {
@@ -137,6 +134,21 @@ void ReviewChart::wheelEvent(QWheelEvent* event)
     if (steps != 0)
         zoom(std::pow(kZoomStep, steps), std::clamp(at, from_, to_));
     event->accept();
+}
+
+void ReviewChart::mousePressEvent(QMouseEvent* event)
+{
+    const QRect plot = plotArea();
+    if (event->button() != Qt::LeftButton || plot.width() <= 0 || capture_.empty()) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    const double perPixel = (to_ - from_) / plot.width();
+    const double start = from_ + (std::floor(event->position().x()) - plot.left()) * perPixel;
+    const auto tMs = [this](std::size_t i) { return capture_.tMs(i); };
+    if (const auto picked = pickedAt(start, perPixel, capture_.size(), tMs))
+        emit exchangeClicked(*picked);
 }
 
 void ReviewChart::keyPressEvent(QKeyEvent* event)

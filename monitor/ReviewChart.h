@@ -8,7 +8,8 @@
 // under the time axis as in the live chart.
 //
 // The wheel or + and - zoom (about the pointer, or the middle), Left and
-// Right scroll, Home shows the whole file.
+// Right scroll, Home shows the whole file. A click picks an exchange (the
+// review shows its line in the trace).
 
 #include "Capture.h"
 
@@ -66,10 +67,14 @@ public:
 
 signals:
     void spanChanged();
+    // A click on the plot picked the capture's exchange `index`: the first in
+    // the pixel column clicked, or else the nearest within a few pixels.
+    void exchangeClicked(std::size_t index);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

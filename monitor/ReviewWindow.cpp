@@ -98,8 +98,6 @@ void ReviewWindow::open(const QString& path)
     source_.reset();
     loading_ = std::make_unique<record::Loading>(path);
     source_ = std::make_unique<CaptureSource>(loading_->capture());
-    counted_ = {};
-    countedUpTo_ = 0;
     skippedShown_ = 0;
     build();
     file_->setText(path.isEmpty() ? QStringLiteral("No file open.") : QFileInfo(path).fileName());
@@ -159,6 +157,8 @@ void ReviewWindow::build()
     connect(chart_, &ReviewChart::spanChanged, this, &ReviewWindow::showSpan);
     connect(chartScroll_, &QScrollBar::valueChanged, this, &ReviewWindow::scrolled);
     connect(whole, &QPushButton::clicked, chart_, &ReviewChart::showAll);
+    const auto showLine = [this](std::size_t index) { trace_->select(index); };
+    connect(chart_, &ReviewChart::exchangeClicked, this, showLine);
     const auto filtered = [this] { progressed(0, 0); };
     connect(trace_, &TraceView::filterChanged, this, filtered);
     trace_->follow(false);
@@ -171,10 +171,8 @@ void ReviewWindow::progressed(qint64 bytes, qint64 total)
     if (total > 0)
         progress_->setValue(static_cast<int>(std::llround(double(bytes) / double(total) * kProgressSteps)));
     const record::Capture& capture = loading_->capture();
-    for (; countedUpTo_ < capture.size(); ++countedUpTo_)
-        ++counted_[static_cast<std::size_t>(capture.verdict(countedUpTo_))];
-    showCounts(counts_, counted_);
     trace_->refresh();
+    showCounts(counts_, capture.counts().shown(trace_->filter()));
     shown_->setText(QStringLiteral("Shown: %1 of %2").arg(trace_->shown()).arg(capture.size()));
     const auto& skipped = loading_->skipped();
     for (; skippedShown_ < skipped.size(); ++skippedShown_)

@@ -69,8 +69,6 @@ private:
     QScrollBar* chartScroll_ = nullptr;
     TraceView* trace_ = nullptr;
     std::array<QLabel*, record::kVerdicts> counts_{};
-    std::array<long long, record::kVerdicts> counted_{};
-    std::size_t countedUpTo_ = 0;
     QLabel* shown_ = nullptr;
     QListWidget* skipped_ = nullptr;
     std::size_t skippedShown_ = 0;

@@ -3,10 +3,12 @@
 #include "ChartStyle.h"
 #include "Commands.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPolygonF>
 
 #include <algorithm>
+#include <cmath>
 
 namespace monitor {
 namespace {
@@ -110,10 +112,31 @@ StripChart::StripChart(const record::Record& record, std::array<QColor, 3> colou
     setAttribute(Qt::WA_OpaquePaintEvent);
     setToolTip(QStringLiteral("PWM LED1, LED2 and LED3 (0..31) over the last %1 s, newest on the right; "
                               "marks under the time axis: a reply not acknowledged (triangle), "
-                              "no answer from the bridge or the bridge lost (bar).")
+                              "no answer from the bridge or the bridge lost (bar). "
+                              "A click on an exchange shows its line in the trace.")
                    .arg(kSpan.count() / 1000));
     frames_.setInterval(kFrame);
     connect(&frames_, &QTimer::timeout, this, &StripChart::frame);
+}
+
+QRect StripChart::plotArea() const { return chart::plotArea(rect(), fontMetrics()); }
+
+void StripChart::mousePressEvent(QMouseEvent* event)
+{
+    const QRect plot = plotArea();
+    if (event->button() != Qt::LeftButton || plot.width() <= 0) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    // Times before now, as the paint lays them out: now at the plot's right end.
+    const double perPixel = Ms(kSpan).count() / plot.width();
+    const double start = (std::floor(event->position().x()) - plot.right()) * perPixel;
+    const record::TimePoint now = record_.now();
+    const auto& exchanges = record_.exchanges();
+    const auto msOf = [&exchanges, now](std::size_t i) { return Ms(exchanges[i].at - now).count(); };
+    if (const auto picked = chart::pickedAt(start, perPixel, exchanges.size(), msOf))
+        emit exchangeClicked(*picked);
 }
 
 ChartSeries StripChart::series() const { return chartSeries(record_, record_.now(), kSpan); }
@@ -173,8 +196,7 @@ void StripChart::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), kBackground);
     const QFontMetrics metrics = fontMetrics();
-    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("LED3")) + 8;
-    const QRect plot = rect().adjusted(labelWidth, 4, -8, -(metrics.height() + kMarkSize + 6));
+    const QRect plot = plotArea();
     if (plot.width() < 2 || plot.height() < 6)
         return;
     const double span = Ms(kSpan).count();

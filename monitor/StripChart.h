@@ -6,6 +6,9 @@
 // yet set, or forgotten since, is not drawn). Replies that were not acknowledged, exchanges the
 // bridge left unanswered and a bridge lost are marks on the time axis.
 //
+// A click on an exchange says which (exchangeClicked); the bus monitor shows
+// its line in the trace.
+//
 // It reads the record (Record.h) when it paints, and paints only while shown:
 // a frame timer scrolls it while anything in view can move, and the first
 // exchange after a quiet spell wakes it.
@@ -60,9 +63,17 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // The plot's area: now at its right end, kSpan ago at its left.
+    QRect plotArea() const;
+
+signals:
+    // A click on the plot picked the record's exchange `index`: the first in
+    // the pixel column clicked, or else the nearest within a few pixels.
+    void exchangeClicked(std::size_t index);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 

@@ -81,10 +81,15 @@ QStringList TraceView::lines() const
     return all;
 }
 
-QStringList TraceView::linesInView() const
+std::pair<std::size_t, std::size_t> TraceView::rowsShown() const
 {
     const auto first = static_cast<std::size_t>(verticalScrollBar()->value());
-    const std::size_t end = std::min(rows_.size(), first + static_cast<std::size_t>(rowsInView()));
+    return {first, std::min(rows_.size(), first + static_cast<std::size_t>(rowsInView()))};
+}
+
+QStringList TraceView::linesInView() const
+{
+    const auto [first, end] = rowsShown();
     QStringList shown;
     for (std::size_t row = first; row < end; ++row)
         addLine(shown, row);
@@ -138,6 +143,20 @@ void TraceView::setTimeShown(record::TimeShown shown)
     viewport()->update();
 }
 
+void TraceView::select(std::uint64_t number)
+{
+    selected_ = number;
+    const auto at
+        = std::partition_point(rows_.begin(), rows_.end(), [number](std::uint64_t n) { return n < number; });
+    const auto row = static_cast<std::size_t>(at - rows_.begin());
+    const auto above = static_cast<std::size_t>(rowsInView() / 2);
+    if (!rows_.empty())
+        top_ = rows_[std::min(rows_.size() - 1, row - std::min(row, above))];
+    setFollowing(false);
+    setRanges();
+    viewport()->update();
+}
+
 void TraceView::follow(bool on)
 {
     setFollowing(on);
@@ -162,6 +181,7 @@ void TraceView::refresh()
     if (first < scannedFirst_ || end < scannedEnd_) {  // cleared: numbered from 0 again
         rows_.clear();
         scannedEnd_ = first;
+        selected_.reset();
     }
     scannedFirst_ = first;
     while (!rows_.empty() && rows_.front() < first)
@@ -236,8 +256,18 @@ void TraceView::paintEvent(QPaintEvent*)
     const int spacing = fontMetrics().lineSpacing();
     int y = kMargin + fontMetrics().ascent();
     const int x = kMargin - horizontalScrollBar()->value();
-    for (const QString& line : linesInView()) {
-        painter.drawText(x, y, line);
+    const auto [first, end] = rowsShown();
+    for (std::size_t row = first; row < end; ++row) {
+        QStringList line;
+        addLine(line, row);
+        if (line.isEmpty())
+            continue;
+        const bool marked = selected_ == rows_[row];
+        if (marked)
+            painter.fillRect(0, y - fontMetrics().ascent(), viewport()->width(), spacing,
+                             palette().highlight());
+        painter.setPen(marked ? palette().highlightedText().color() : palette().text().color());
+        painter.drawText(x, y, line.front());
         y += spacing;
     }
 }

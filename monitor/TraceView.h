@@ -22,6 +22,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
+#include <utility>
 
 namespace monitor {
 
@@ -46,6 +48,13 @@ public:
     // ("Filter"), the time shown ("TimeShown") and "Follow".
     QHBoxLayout* choices(QWidget* parent);
 
+    // Shows the exchange numbered `number` (as the source numbers them) in
+    // the middle of the view, marked, and stops following: what a click on a
+    // chart does. One the filter hides is not marked; the lines about its
+    // time are shown.
+    void select(std::uint64_t number);
+    std::optional<std::uint64_t> selected() const { return selected_; }
+
     // Follows the newest line (true), or stays on the lines in view (false).
     void follow(bool on);
     bool following() const { return following_; }
@@ -67,6 +76,8 @@ protected:
 private:
     void addLine(QStringList& lines, std::size_t row) const;
     int rowsInView() const;
+    // The rows in view: [first, end).
+    std::pair<std::size_t, std::size_t> rowsShown() const;
     void setRanges();
     void scrolled(int value);
     void setFollowing(bool on);
@@ -80,6 +91,7 @@ private:
     std::uint64_t scannedEnd_ = 0;    // the number after the last the filter has seen
     bool following_ = true;
     std::uint64_t top_ = 0;  // while not following: the number of the exchange at the top
+    std::optional<std::uint64_t> selected_;
     bool adjusting_ = false;
     int lineWidth_ = 0;
 };

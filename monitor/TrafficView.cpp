@@ -38,8 +38,7 @@ std::array<QLabel*, record::kVerdicts> countLabels(QWidget* parent, QHBoxLayout&
     return labels;
 }
 
-void showCounts(const std::array<QLabel*, record::kVerdicts>& labels,
-                const std::array<long long, record::kVerdicts>& counts)
+void showCounts(const std::array<QLabel*, record::kVerdicts>& labels, const record::VerdictCounts& counts)
 {
     for (const Count& count : kCounts) {
         const auto i = static_cast<std::size_t>(count.verdict);
@@ -65,6 +64,8 @@ TrafficView::TrafficView(record::Record& record, QWidget* parent)
     trace_ = named(new TraceView(source_, traceBox), "Trace");
 
     traceColumn->addLayout(trace_->choices(traceBox));
+    const auto showLine = [this](std::size_t index) { trace_->select(source_.firstNumber() + index); };
+    connect(chart_, &StripChart::exchangeClicked, this, showLine);
     connect(trace_, &TraceView::filterChanged, this, &TrafficView::flush);
     auto* countRow = new QHBoxLayout;
     counts_ = countLabels(traceBox, *countRow);
@@ -100,10 +101,7 @@ void TrafficView::flush()
     flushQueued_ = false;
     trace_->refresh();
     shown_->setText(QStringLiteral("Shown: %1 of %2").arg(trace_->shown()).arg(record_.exchanges().size()));
-    std::array<long long, record::kVerdicts> counts{};
-    for (std::size_t i = 0; i < counts.size(); ++i)
-        counts[i] = record_.count(static_cast<record::Verdict>(i));
-    showCounts(counts_, counts);
+    showCounts(counts_, record_.counts(trace_->filter()));
     chart_->update();
 }
 }  // namespace monitor

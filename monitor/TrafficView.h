@@ -2,8 +2,9 @@
 // The bridge's traffic as the record keeps it: the strip chart of the PWM
 // levels, the trace (one line per exchange: when, what it means, the bytes
 // and the verdict), its filter, its choice of time and its Follow button, and
-// the count of each verdict and of the lines shown. The bus monitor and the demo's board window both
-// show it.
+// the counts of what the filter shows: of each verdict since the start or the
+// last clear, and of the lines kept. The bus monitor and the demo's board
+// window both show it.
 
 #include "Record.h"
 #include "TraceSource.h"
@@ -28,8 +29,7 @@ extern const std::array<QColor, 3> kLedColours;
 // "NackCount", "NoAnswerCount", "BridgeLostCount"), added to `row`; indexed
 // by record::Verdict.
 std::array<QLabel*, record::kVerdicts> countLabels(QWidget* parent, QHBoxLayout& row);
-void showCounts(const std::array<QLabel*, record::kVerdicts>& labels,
-                const std::array<long long, record::kVerdicts>& counts);
+void showCounts(const std::array<QLabel*, record::kVerdicts>& labels, const record::VerdictCounts& counts);
 
 class TrafficView final : public QWidget {
     Q_OBJECT

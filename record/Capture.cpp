@@ -23,6 +23,7 @@ void Capture::append(const Logged& logged)
     bytes_.insert(bytes_.end(), e.sent.begin(), e.sent.begin() + entry.sent);
     bytes_.insert(bytes_.end(), e.received.begin(), e.received.begin() + entry.received);
     entries_.push_back(entry);
+    counts_.add(e.verdict, command(entries_.size() - 1));
 }
 
 Capture Capture::next() const
@@ -30,6 +31,12 @@ Capture Capture::next() const
     Capture batch;
     batch.registers_ = registers_;
     return batch;
+}
+
+void Capture::reserveLike(const Capture& sample, double times)
+{
+    entries_.reserve(static_cast<std::size_t>(double(sample.entries_.size()) * times));
+    bytes_.reserve(static_cast<std::size_t>(double(sample.bytes_.size()) * times));
 }
 
 void Capture::append(Capture&& batch)
@@ -42,6 +49,7 @@ void Capture::append(Capture&& batch)
     for (std::size_t i = at; i < entries_.size(); ++i)
         entries_[i].bytesAt += shift;
     registers_ = batch.registers_;
+    counts_.add(batch.counts_);
 }
 
 std::optional<std::uint8_t> Capture::command(std::size_t i) const

@@ -22,8 +22,12 @@ public:
     void append(Capture&& batch);
     // A batch that carries on after this capture's levels.
     Capture next() const;
+    // Makes room for `times` as many exchanges as `sample` holds, and their bytes.
+    void reserveLike(const Capture& sample, double times);
 
     std::size_t size() const { return entries_.size(); }
+    // The exchanges of each verdict, by command byte.
+    const Counts& counts() const { return counts_; }
     bool empty() const { return entries_.empty(); }
 
     double tMs(std::size_t i) const { return entries_[i].tMs; }
@@ -59,6 +63,7 @@ private:
     std::vector<Entry> entries_;
     std::vector<std::uint8_t> bytes_;
     Registers registers_;
+    Counts counts_;
 };
 
 }  // namespace record

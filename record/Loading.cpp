@@ -1,10 +1,10 @@
 #include "Loading.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QPointer>
 
 #include <chrono>
+#include <cstring>
 
 namespace record {
 namespace {
@@ -13,6 +13,10 @@ namespace {
 // later ones cost it little.
 constexpr std::chrono::milliseconds kBatchEvery{250};
 constexpr qint64 kBlock = 1 << 20;  // bytes read at a time: some 8 000 lines
+// The log's lines are some 120 bytes long, the shortest (no reply, no time) 60.
+constexpr qint64 kShortestLine = 60;
+// Room made for a file's exchanges, over what its first batch suggests.
+constexpr double kRoomToSpare = 1.05;
 
 // A block's lines parsed, numbered from 1 within it.
 struct Parsed {
@@ -24,14 +28,10 @@ struct Parsed {
 Parsed parseBlock(const QByteArray& block)
 {
     Parsed parsed;
-    if (block.isEmpty())
-        return parsed;
-    QBuffer buffer;
-    buffer.setData(block);
-    buffer.open(QIODevice::ReadOnly);
+    parsed.logged.reserve(static_cast<std::size_t>(block.size() / kShortestLine));
     LogReader reader([&parsed](Logged&& l) { parsed.logged.push_back(std::move(l)); },
                      [&parsed](Malformed&& m) { parsed.skipped.push_back(std::move(m)); });
-    reader.read(buffer, true);
+    reader.readLines(block, true);
     parsed.lines = reader.lines();
     return parsed;
 }
@@ -102,9 +102,12 @@ void Loading::run(qint64 from, long long lines, Capture first, bool toTheEnd)
     const auto nextBlock = [&] {
         QByteArray block = std::exchange(rest, {});
         for (;;) {
-            const QByteArray more = file.read(kBlock);
-            block += more;
-            if (more.isEmpty() || more.contains('\n'))
+            // Read straight into the block, after what is there.
+            const qsizetype had = block.size();
+            block.resize(had + kBlock);
+            const qint64 got = std::max<qint64>(0, file.read(block.data() + had, kBlock));
+            block.truncate(had + got);
+            if (got == 0 || std::memchr(block.constData() + had, '\n', static_cast<std::size_t>(got)))
                 break;
         }
         if (toTheEnd && file.atEnd())
@@ -156,6 +159,12 @@ void Loading::run(qint64 from, long long lines, Capture first, bool toTheEnd)
 
 void Loading::take(const std::shared_ptr<Batch>& batch)
 {
+    if (capture_.empty() && batch->position > position_ && batch->total > batch->position) {
+        // The rest of the file is likely as dense as its start: room for it
+        // all at once, rather than the whole capture copied at each doubling.
+        const double more = double(batch->total - position_) / double(batch->position - position_);
+        capture_.reserveLike(batch->capture, more * kRoomToSpare);
+    }
     capture_.append(std::move(batch->capture));
     skipped_.insert(skipped_.end(), batch->skipped.begin(), batch->skipped.end());
     position_ = batch->position;

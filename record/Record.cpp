@@ -138,7 +138,7 @@ void Record::add(TimePoint at, Bytes sent, Bytes received, Verdict verdict)
             forgotten_.pop_front();
         }
     }
-    ++counts_[static_cast<std::size_t>(verdict)];
+    counts_.add(verdict, sent.size() > 2 ? std::optional(sent[2]) : std::nullopt);
     exchanges_.push_back({at, std::move(sent), std::move(received), verdict, registers_.pwm, time});
     emit added(exchanges_.back());
 }
@@ -164,7 +164,7 @@ void Record::clear()
     levelsBefore_ = registers_.pwm;
     exchanges_.clear();
     forgotten_.clear();
-    counts_ = {};
+    counts_ = Counts();
     emit cleared();
 }
 

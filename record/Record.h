@@ -7,6 +7,7 @@
 // host believed in before the oldest of them.
 
 #include "BridgeLink.h"
+#include "Counts.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -30,7 +31,6 @@ using WallClock = std::function<QDateTime()>;  // the time of day, UTC
 
 // What an exchange came to, as the link judges it (BridgeLink.h).
 using Verdict = bridge::Verdict;
-inline constexpr std::size_t kVerdicts = 4;
 
 // PWM LED1, LED2, LED3 (0..31); nullopt until the host first set one.
 using Levels = std::array<std::optional<int>, 3>;
@@ -111,7 +111,9 @@ public:
     // times after the oldest exchange kept, oldest first.
     const std::deque<TimePoint>& registersForgotten() const { return forgotten_; }
     // Exchanges of each verdict since the start or the last clear, the dropped ones included.
-    long long count(Verdict verdict) const { return counts_[static_cast<std::size_t>(verdict)]; }
+    long long count(Verdict verdict) const { return counts_.of(verdict); }
+    // The same of the exchanges `filter` shows, by verdict.
+    VerdictCounts counts(const Filter& filter) const { return counts_.shown(filter); }
 
     // When the record's time began: the JSON forms count t_ms from here.
     TimePoint origin() const { return origin_; }
@@ -134,7 +136,7 @@ private:
     Registers registers_;
     std::optional<std::uint8_t> address_;  // of the chip the registers belong to
     std::deque<TimePoint> forgotten_;
-    std::array<long long, kVerdicts> counts_{};
+    Counts counts_;
 };
 
 // Writes the record to `path`, one JSON line (Record::line) per exchange.

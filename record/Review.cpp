@@ -4,7 +4,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <charconv>
 #include <chrono>
+#include <string_view>
 
 namespace record {
 namespace {
@@ -32,7 +34,8 @@ std::optional<Bytes> report(const QJsonObject& object, QLatin1String key)
     return bytes;
 }
 
-std::optional<Verdict> verdictNamed(const QString& text)
+template <typename Text>
+std::optional<Verdict> verdictNamed(const Text& text)
 {
     for (const Verdict v :
          {Verdict::Acknowledged, Verdict::NotAcknowledged, Verdict::NoAnswer, Verdict::BridgeLost}) {
@@ -41,6 +44,152 @@ std::optional<Verdict> verdictNamed(const QString& text)
     }
     return std::nullopt;
 }
+
+// Reads the line as the program's own log and saved records write it,
+// without building a JSON document:
+// {"received":[..],"sent":[..],"t_ms":1.5,"time":"2026-12-09T10:00:00.001Z","verdict":"acknowledged"},
+// "time" optional, no blanks, bytes as plain decimals, t_ms without an
+// exponent, texts with no escapes. It takes no line the JSON reader would not
+// take, and reads each it takes to the same exchange; every other line is
+// left to the JSON reader, which says what is wrong with it.
+class LogForm {
+public:
+    LogForm(const QByteArray& line, LastMinute& last)
+        : at_(line.constData()), end_(at_ + line.size()), last_(last)
+    {
+    }
+
+    std::optional<Logged> read()
+    {
+        Logged logged;
+        std::optional<Bytes> sent, received;
+        std::optional<std::string_view> time, verdict;
+        if (!(take(R"({"received":)") && (received = bytes()) && take(R"(,"sent":)") && (sent = bytes())
+              && take(R"(,"t_ms":)") && number(logged.tMs)))
+            return std::nullopt;
+        if (take(R"(,"time":)") && !((time = text()) && (logged.time = timeOfDay(*time)).isValid()))
+            return std::nullopt;
+        if (!(take(R"(,"verdict":)") && (verdict = text()) && take("}") && at_ == end_))
+            return std::nullopt;
+        const auto v = verdictNamed(QLatin1String(verdict->data(), static_cast<qsizetype>(verdict->size())));
+        if (!v)
+            return std::nullopt;
+        if (received->size() == 1)
+            received->clear();  // no reply came
+        logged.exchange = {atMs(logged.tMs), std::move(*sent), std::move(*received), *v, {}};
+        return logged;
+    }
+
+private:
+    bool take(std::string_view expected)
+    {
+        if (static_cast<std::size_t>(end_ - at_) < expected.size()
+            || std::string_view(at_, expected.size()) != expected)
+            return false;
+        at_ += expected.size();
+        return true;
+    }
+
+    bool digit() const { return at_ < end_ && *at_ >= '0' && *at_ <= '9'; }
+
+    // [112,65,65]: whole numbers 0..255 as JSON writes them (no leading zero).
+    std::optional<Bytes> bytes()
+    {
+        if (!take("["))
+            return std::nullopt;
+        Bytes bytes{kReportId};
+        if (take("]"))
+            return bytes;
+        do {
+            const char* from = at_;
+            int value = 0;
+            while (digit() && at_ - from < 4)
+                value = value * 10 + (*at_++ - '0');
+            const auto length = at_ - from;
+            if (length == 0 || length > 3 || (length > 1 && *from == '0') || value > 0xFF)
+                return std::nullopt;
+            bytes.push_back(static_cast<std::uint8_t>(value));
+        } while (take(","));
+        if (!take("]"))
+            return std::nullopt;
+        return bytes;
+    }
+
+    // -?(0|[1-9][0-9]*)(.[0-9]+)?, read to the nearest double, as JSON reads it.
+    bool number(double& value)
+    {
+        const char* from = at_;
+        take("-");
+        const char* integer = at_;
+        while (digit())
+            ++at_;
+        if (at_ == integer || (at_ - integer > 1 && *integer == '0'))
+            return false;
+        const bool whole = !take(".");
+        if (!whole) {
+            const char* fraction = at_;
+            while (digit())
+                ++at_;
+            if (at_ == fraction)
+                return false;
+        }
+        const auto [end, error] = std::from_chars(from, at_, value);
+        if (whole && value == 0)
+            value = 0;  // "-0" is the whole number 0 to JSON, not -0.0
+        return error == std::errc() && end == at_;
+    }
+
+    // A text of printable ASCII with no escapes.
+    std::optional<std::string_view> text()
+    {
+        if (!take("\""))
+            return std::nullopt;
+        const char* from = at_;
+        while (at_ < end_ && *at_ != '"' && *at_ != '\\' && *at_ >= 0x20 && *at_ < 0x7F)
+            ++at_;
+        const std::string_view text(from, static_cast<std::size_t>(at_ - from));
+        if (!take("\""))
+            return std::nullopt;
+        return text;
+    }
+
+    // "2026-12-09T10:00:00.001Z" (UTC, to the millisecond) as QDateTime reads
+    // it: the minute read by QDateTime once, the seconds added to it.
+    QDateTime timeOfDay(std::string_view text)
+    {
+        static constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd.dddZ";
+        constexpr std::size_t kMinute = 16, kSecond = 17, kMillisecond = 20;
+        if (text.size() != kForm.size())
+            return {};
+        for (std::size_t i = 0; i < kForm.size(); ++i) {
+            const bool isDigit = text[i] >= '0' && text[i] <= '9';
+            if (kForm[i] == 'd' ? !isDigit : text[i] != kForm[i])
+                return {};
+        }
+        const auto field = [text](std::size_t at, std::size_t length) {
+            int value = 0;
+            for (std::size_t i = at; i < at + length; ++i)
+                value = value * 10 + (text[i] - '0');
+            return value;
+        };
+        const int second = field(kSecond, 2);
+        if (second > 59)
+            return {};
+        const std::string_view minute = text.substr(0, kMinute);
+        if (minute != std::string_view(last_.text.constData(), static_cast<std::size_t>(last_.text.size()))) {
+            last_.text = QByteArray(minute.data(), static_cast<qsizetype>(kMinute));
+            last_.start = QDateTime::fromString(QLatin1String(last_.text) + QLatin1String(":00.000Z"),
+                                                Qt::ISODateWithMs);
+        }
+        if (!last_.start.isValid())
+            return {};
+        return last_.start.addMSecs(second * 1000LL + field(kMillisecond, 3));
+    }
+
+    const char* at_;
+    const char* end_;
+    LastMinute& last_;
+};
 
 }  // namespace
 
@@ -51,6 +200,19 @@ TimePoint atMs(double tMs)
 }
 
 ParsedLine parseLine(const QByteArray& line)
+{
+    LastMinute last;
+    return parseLine(line, last);
+}
+
+ParsedLine parseLine(const QByteArray& line, LastMinute& last)
+{
+    ParsedLine parsed;
+    parsed.logged = LogForm(line, last).read();
+    return parsed.logged ? parsed : parseJsonLine(line);
+}
+
+ParsedLine parseJsonLine(const QByteArray& line)
 {
     ParsedLine parsed;
     if (line.trimmed().isEmpty())
@@ -119,19 +281,29 @@ bool LogReader::read(QIODevice& device, bool toTheEnd, const std::function<bool(
         if (chunk.isEmpty())
             break;
         pending += chunk;
-        qsizetype start = 0;
-        for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n', start)) {
-            handle(pending.mid(start, end - start));
-            position_ += end + 1 - start;
-            start = end + 1;
-        }
-        pending.remove(0, start);
+        pending.remove(0, readLines(pending, false));
     }
-    if (toTheEnd && !pending.isEmpty()) {
-        handle(pending);
-        position_ += pending.size();
-    }
+    readLines(pending, toTheEnd);
     return true;
+}
+
+qsizetype LogReader::readLines(const QByteArray& block, bool toTheEnd)
+{
+    // Each line is handled where it lies in `block`, not copied out of it.
+    const auto lineAt = [&block](qsizetype from, qsizetype to) {
+        return QByteArray::fromRawData(block.constData() + from, to - from);
+    };
+    qsizetype start = 0;
+    for (qsizetype end = block.indexOf('\n'); end >= 0; end = block.indexOf('\n', start)) {
+        handle(lineAt(start, end));
+        start = end + 1;
+    }
+    if (toTheEnd && start < block.size()) {
+        handle(lineAt(start, block.size()));
+        start = block.size();
+    }
+    position_ += start;
+    return start;
 }
 
 void LogReader::handle(QByteArray line)
@@ -139,7 +311,7 @@ void LogReader::handle(QByteArray line)
     ++line_;
     if (line.endsWith('\r'))
         line.chop(1);  // written on Windows
-    ParsedLine parsed = parseLine(line);
+    ParsedLine parsed = parseLine(line, lastMinute_);
     if (parsed.logged) {
         parsed.logged->line = line_;
         onLogged_(std::move(*parsed.logged));

@@ -40,6 +40,18 @@ struct ParsedLine {
     QString malformed;
 };
 ParsedLine parseLine(const QByteArray& line);
+// The minute of the last time of day read ("2026-12-09T10:00") and when it
+// began: the next line's most likely shares it.
+struct LastMinute {
+    QByteArray text;
+    QDateTime start;
+};
+// The same, reading a time of day in `last`'s minute without parsing the minute again.
+ParsedLine parseLine(const QByteArray& line, LastMinute& last);
+// The same from any JSON line, through Qt's JSON reader: parseLine reads the
+// log's own form without it (some ten times as fast) and leaves every other
+// line to it, which says what is wrong with a line.
+ParsedLine parseJsonLine(const QByteArray& line);
 
 // The exchange's time as the record keeps it: t_ms after the steady clock's epoch.
 TimePoint atMs(double tMs);
@@ -56,6 +68,10 @@ public:
     // is complete). Returns false when `keepGoing`, asked between lines,
     // said to stop.
     bool read(QIODevice& device, bool toTheEnd, const std::function<bool()>& keepGoing = {});
+    // The same from `block`, read on from the last line handled: its whole
+    // lines, and a last one with no newline too when `toTheEnd`. Returns the
+    // bytes handled.
+    qsizetype readLines(const QByteArray& block, bool toTheEnd);
 
     long long lines() const { return line_; }
     // The bytes read and handled so far: where the next read starts.
@@ -66,6 +82,7 @@ private:
 
     OnLogged onLogged_;
     OnMalformed onMalformed_;
+    LastMinute lastMinute_;
     long long line_ = 0;
     qint64 position_ = 0;
 };

@@ -3,6 +3,7 @@
 // written stops nothing but itself, one that cannot be opened stops the
 // program before anything is sent.
 
+#include "Counts.h"
 #include "EventLoop.h"
 #include "Focus.h"
 #include "JsonLines.h"
@@ -10,6 +11,7 @@
 #include "Panel.h"
 #include "Program.h"
 #include "ReviewWindow.h"
+#include "StripChart.h"
 #include "TraceLines.h"
 #include "TraceView.h"
 #include "TrackBar.h"
@@ -162,6 +164,66 @@ TEST(BusMonitor, ShowsTheTrafficTheCountsAndTheRegistersAsThePanelSetThem)
     EXPECT_EQ(run.monitorText("NackCount"), "NACK: 0");
     EXPECT_EQ(run.monitorText("HostPwm1"), "PWM LED1: 1 (0x01)") << "the chip was told all the same";
     EXPECT_TRUE(run.program().traffic()->exchanges().empty());
+}
+
+// The counts under the trace are those of the exchanges its filter shows.
+TEST(BusMonitor, TheCountsFollowTheFilter)
+{
+    Launch run({QStringLiteral("--monitor")});
+    ASSERT_TRUE(run.started.program);
+    run.press("LED1slider", Qt::Key_Right);  // two acknowledged
+    run.board.setChipAddress(virtualboard::kAddressC);
+    run.press("LED2slider", Qt::Key_Right);  // two not acknowledged
+    monitor::MonitorWindow& window = *run.program().monitor();
+    const std::pair<int, const char*> shown[] = {
+        {0, "Shown: 4 of 4, Acknowledged: 2, NACK: 2, No answer: 0, Bridge lost: 0"},
+        {1, "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0"},
+        {2, "Shown: 0 of 4, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0"},  // ILED PEAK
+        {3, "Shown: 2 of 4, Acknowledged: 2, NACK: 0, No answer: 0, Bridge lost: 0"},  // PWM LED1
+        {4, "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0"},  // PWM LED2
+    };
+    for (const auto& [index, counts] : shown) {
+        testing_support::chooseFilter(window, index);
+        EXPECT_EQ(testing_support::countsShown(window), QString(counts)) << "filter " << index;
+    }
+    // New exchanges are counted under the filter chosen.
+    run.press("LED2slider", Qt::Key_Right);
+    EXPECT_EQ(testing_support::countsShown(window),
+              "Shown: 4 of 6, Acknowledged: 0, NACK: 4, No answer: 0, Bridge lost: 0");
+}
+
+// A click on an exchange in the live chart shows its line in the trace,
+// marked, and the trace stops following; a click where there is none changes
+// nothing.
+TEST(BusMonitor, ClickingAnExchangeInTheChartShowsItsLineInTheTrace)
+{
+    Launch run({QStringLiteral("--monitor")});
+    ASSERT_TRUE(run.started.program);
+    record::TimePoint now = record::TimePoint{} + std::chrono::hours(1);
+    run.program().traffic()->setClock([&now] { return now; });
+    run.press("LED1slider", Qt::Key_Right);
+    now += std::chrono::seconds(2);
+    run.press("LED2slider", Qt::Key_Right);
+    now += std::chrono::seconds(1);
+    monitor::MonitorWindow& window = *run.program().monitor();
+    auto& chart = control<monitor::StripChart>(window, "Chart");
+    auto& trace = control<monitor::TraceView>(window, "Trace");
+    const QRect plot = chart.plotArea();
+    const double msPerPixel = 10000.0 / plot.width();
+    const auto clickAt = [&](double msBefore) {
+        const int x = plot.right() - static_cast<int>(std::ceil(msBefore / msPerPixel));
+        QTest::mouseClick(&chart, Qt::LeftButton, {}, QPoint(x, plot.center().y()));
+        QCoreApplication::processEvents();
+        if (!trace.selected())
+            return QString();
+        const QString line = trace.lines().at(static_cast<qsizetype>(*trace.selected()));
+        EXPECT_TRUE(trace.linesInView().contains(line));
+        return testing_support::exchangeColumn(line);
+    };
+    EXPECT_EQ(clickAt(3000), "00 70 41 41 -> 00 01 41 41  acknowledged");
+    EXPECT_FALSE(trace.following());
+    EXPECT_EQ(clickAt(1000), "00 70 61 61 -> 00 01 61 61  acknowledged");
+    EXPECT_EQ(clickAt(6000), "00 70 61 61 -> 00 01 61 61  acknowledged") << "nothing there";
 }
 
 TEST(BusMonitor, SaveWritesTheRecordAsJsonLines)

@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "Record.h"
 #include "RecordingHost.h"
+#include "Trace.h"
 #include "VirtualBridge.h"
 
 #include <QDir>
@@ -220,6 +221,18 @@ TEST(Record, KeepsTheNewestAndCountsEverything)
     EXPECT_EQ(traffic.levelsBefore(), record::Levels({5, std::nullopt, std::nullopt}));
     EXPECT_EQ(traffic.count(Verdict::NoAnswer), static_cast<long long>(record::Record::kKept));
     EXPECT_EQ(traffic.count(Verdict::Acknowledged), 1);
+    // The counts under a filter take in the exchanges dropped too.
+    using Kind = record::Filter::Kind;
+    const auto kept = static_cast<long long>(record::Record::kKept);
+    const std::pair<record::Filter, record::VerdictCounts> counted[] = {
+        {{Kind::All, {}}, {1, 0, kept, 0}},
+        {{Kind::Failures, {}}, {0, 0, kept, 0}},
+        {{Kind::Register, driver::SetupControl::PwmLed1}, {1, 0, 0, 0}},
+        {{Kind::Register, driver::SetupControl::PwmLed2}, {0, 0, kept, 0}},
+        {{Kind::Register, driver::SetupControl::GdStart}, {0, 0, 0, 0}},
+    };
+    for (const auto& [filter, counts] : counted)
+        EXPECT_EQ(traffic.counts(filter), counts) << static_cast<int>(filter.kind);
 }
 
 TEST(Record, TheTextAndJsonFormsOfAnExchange)

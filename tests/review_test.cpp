@@ -159,6 +159,51 @@ TEST(Review, AMalformedLineIsReportedByNumberAndSkipped)
     EXPECT_EQ(review({}).err, "krl7741: review needs a file\n");
 }
 
+// The log's own form is read without Qt's JSON reader; whatever a line
+// holds, it must come to what that reader makes of it: the same exchange, or
+// skipped for the same reason. Each line below, and every line one byte away
+// from it (changed, dropped or doubled).
+TEST(Review, ALineReadsAsTheJsonReaderReadsItHoweverItIsChanged)
+{
+    const auto described = [](const record::ParsedLine& parsed) {
+        if (!parsed.logged)
+            return "skipped: " + parsed.malformed.toStdString();
+        const record::Logged& l = *parsed.logged;
+        return QStringLiteral("%1 %2 (%3) %4 %5")
+            .arg(l.tMs, 0, 'g', 17)
+            .arg(l.time.toString(Qt::ISODateWithMs))
+            .arg(l.time.offsetFromUtc())
+            .arg(l.exchange.at.time_since_epoch().count())
+            .arg(record::text(l.exchange))
+            .toStdString();
+    };
+    const QByteArray lines[] = {
+        R"({"received":[1,73,73],"sent":[112,73,73],"t_ms":5012.337,"time":"2026-12-09T10:00:05.012Z","verdict":"acknowledged"})",
+        R"({"received":[],"sent":[112,0,0],"t_ms":0.5,"time":"2026-02-28T23:59:59.999Z","verdict":"no answer"})",
+        R"({"received":[240,236,236],"sent":[112,236,236],"t_ms":10,"verdict":"not acknowledged"})",
+        R"({"received":[],"sent":[112,255],"t_ms":-0,"time":"2024-02-29T09:09:09.000Z","verdict":"bridge lost"})",
+    };
+    const QByteArray changes = "09-.,:\"[]{}eEZT \\x";
+    int read = 0;
+    record::LastMinute last;  // as a reader carries it from line to line
+    for (const QByteArray& line : lines) {
+        std::vector<QByteArray> variants{line};
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            for (const char c : changes)
+                variants.push_back(QByteArray(line).replace(i, 1, QByteArray(1, c)));
+            variants.push_back(QByteArray(line).remove(i, 1));
+            variants.push_back(QByteArray(line).insert(i, line[i]));
+        }
+        for (const QByteArray& variant : variants) {
+            const record::ParsedLine parsed = record::parseLine(variant, last);
+            EXPECT_EQ(described(parsed), described(record::parseJsonLine(variant))) << variant.toStdString();
+            read += parsed.logged ? 1 : 0;
+        }
+        EXPECT_TRUE(record::parseLine(line).logged) << line.toStdString();
+    }
+    EXPECT_GT(read, 100) << "changes that leave a line an exchange are read too";
+}
+
 // A log still being written: its last line is read once it is whole, and
 // numbered as the file numbers it.
 TEST(Review, ALogStillBeingWrittenIsReadAsFarAsItIsWhole)

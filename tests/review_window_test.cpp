@@ -3,6 +3,7 @@
 // at their times; the trace, its filters and counts; the lines skipped, by
 // number; a log still being written, followed.
 
+#include "Counts.h"
 #include "EventLoop.h"
 #include "Focus.h"
 #include "Panel.h"
@@ -128,6 +129,27 @@ TEST(ReviewWindow, ShowsTheWholeFileAndListsTheLinesSkippedByNumber)
     EXPECT_EQ(testing_support::timeColumn(trace.lines().front()), "1024.500");
 }
 
+// The counts under the trace are those of the exchanges its filter shows.
+TEST(ReviewWindow, TheCountsFollowTheFilter)
+{
+    Review review(logLine(1, 0x41, "acknowledged") + logLine(2, 0x42, "not acknowledged")
+                  + logLine(3, 0x61, "acknowledged") + logLine(4, 0x62, "no answer")
+                  + logLine(5, 0xE1, "acknowledged") + logLine(6, 0x43, "acknowledged")
+                  + logLine(7, 0x44, "bridge lost"));
+    const std::pair<int, const char*> shown[] = {
+        {0, "Shown: 7 of 7, Acknowledged: 4, NACK: 1, No answer: 1, Bridge lost: 1"},
+        {1, "Shown: 3 of 7, Acknowledged: 0, NACK: 1, No answer: 1, Bridge lost: 1"},
+        {2, "Shown: 0 of 7, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0"},  // ILED PEAK
+        {3, "Shown: 4 of 7, Acknowledged: 2, NACK: 1, No answer: 0, Bridge lost: 1"},  // PWM LED1
+        {4, "Shown: 2 of 7, Acknowledged: 1, NACK: 0, No answer: 1, Bridge lost: 0"},  // PWM LED2
+        {8, "Shown: 1 of 7, Acknowledged: 1, NACK: 0, No answer: 0, Bridge lost: 0"},  // GRADUAL DIMMING
+    };
+    for (const auto& [index, counts] : shown) {
+        testing_support::chooseFilter(review.window(), index);
+        EXPECT_EQ(testing_support::countsShown(review.window()), QString(counts)) << "filter " << index;
+    }
+}
+
 TEST(ReviewWindow, ZoomingInShowsSingleExchangesAtTheirTimes)
 {
     Review review(longLog());
@@ -164,6 +186,31 @@ TEST(ReviewWindow, ZoomingInShowsSingleExchangesAtTheirTimes)
     EXPECT_GT(chart.fromMs(), from);
     QTest::keyClick(&chart, Qt::Key_Home);
     EXPECT_EQ(chart.fromMs(), 1000.0);
+}
+
+// A click on an exchange in the zoomed chart shows its line in the trace,
+// marked; a click where there is none changes nothing.
+TEST(ReviewWindow, ClickingAnExchangeInTheChartShowsItsLineInTheTrace)
+{
+    Review review(longLog());
+    auto& chart = review.on<monitor::ReviewChart>("Chart");
+    auto& trace = review.on<monitor::TraceView>("Trace");
+    testing_support::focusOn(chart);
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(&chart, Qt::Key_Plus);
+    const auto columns = chart.columns();
+    ASSERT_GT(columns.size(), 10u);
+    const QRect plot = chart.plotArea();
+    for (const std::size_t c : {std::size_t{2}, columns.size() / 2, columns.size() - 3}) {
+        QTest::mouseClick(&chart, Qt::LeftButton, {}, QPoint(plot.left() + columns[c].x, plot.center().y()));
+        ASSERT_EQ(trace.selected(), std::optional<std::uint64_t>(columns[c].first)) << "column " << c;
+        EXPECT_TRUE(trace.linesInView().contains(trace.lines()[static_cast<qsizetype>(columns[c].first)]));
+        EXPECT_FALSE(trace.following());
+    }
+    // The last exchange is at 1999.5 ms; the plot's right end a millisecond after it.
+    chart.setSpan(1990, 2000.5);
+    QTest::mouseClick(&chart, Qt::LeftButton, {}, QPoint(plot.right(), plot.center().y()));
+    EXPECT_EQ(trace.selected(), std::optional<std::uint64_t>(columns[columns.size() - 3].first));
 }
 
 TEST(ReviewWindow, ALogStillBeingWrittenIsFollowed)
