@@ -31,7 +31,8 @@ public:
     virtual ~HidDevice() = default;
 
     // Writes one output report, report id first. Returns the number of bytes
-    // written, or -1 on error.
+    // written, or -1 on error; a device that does not take the report within
+    // about a second fails the write (the report may still go out later).
     virtual int write(std::span<const std::uint8_t> report) = 0;
 
     // Reads one input report into `report`, report id first (0 for a device

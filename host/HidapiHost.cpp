@@ -69,20 +69,22 @@ bool listed(const std::string& path)
 
 class HidapiDevice final : public HidDevice {
 public:
-    HidapiDevice(hid_device* device, std::string path) : device_(device), path_(std::move(path)) {}
-    ~HidapiDevice() override { close(); }
+    HidapiDevice(hid_device* device, std::string path) : handle_(ownHandle(device)), path_(std::move(path)) {}
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;
 
     int write(std::span<const std::uint8_t> report) override
     {
-        if (!device_)
+        if (!handle_)
             return -1;
-        errno = 0;
-        const int n = hid_write(device_, report.data(), report.size());
-        if (n >= 0)
-            return n;
-        gone_ = gone_ || foundGone({errno, hid_error(device_)});
+        // A write still pending after the bound: the device is there but
+        // takes no reports; the command goes unanswered.
+        const std::optional<WriteEnd> end = handle_->write(report);
+        if (!end)
+            return -1;
+        if (end->result >= 0)
+            return end->result;
+        gone_ = gone_ || foundGone({end->savedErrno, end->message.c_str()});
         // A write that timed out is still pending on Windows (hidapi 0.13 and
         // 0.14 alike give up after their wait without cancelling it), and
         // hidapi would start the next one on the same overlapped structure:
@@ -92,20 +94,24 @@ public:
         // cannot be opened again is lost to this handle: the link lets go of
         // it and its scan says why.
         if (!gone_) {
-            close();
+            handle_.reset();
             OpenResult ignored;
-            device_ = openPath(path_, ignored);
-            gone_ = device_ == nullptr;
+            if (hid_device* device = openPath(path_, ignored))
+                handle_ = ownHandle(device);
+            gone_ = handle_ == nullptr;
         }
-        return n;
+        return end->result;
     }
 
     int read(std::span<std::uint8_t> report, std::chrono::milliseconds timeout) override
     {
         if (report.empty())
             return 0;
-        if (!device_)
+        if (!handle_)
             return -1;
+        hid_device* device = handle_->idle();
+        if (!device)
+            return 0;  // a stalled write still holds the handle: nothing can have come for it
         // hidapi drops a zero report id from what it reads: put it back in front.
         // A signal interrupting the wait does not end it: it goes on for the
         // time that is left.
@@ -113,7 +119,7 @@ public:
         int n = -1;
         for (;;) {
             errno = 0;
-            n = hid_read_timeout(device_, report.data() + 1, report.size() - 1,
+            n = hid_read_timeout(device, report.data() + 1, report.size() - 1,
                                  static_cast<int>(timeout.count()));
             if (n >= 0 || errno != EINTR)
                 break;
@@ -122,7 +128,7 @@ public:
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
         }
         if (n < 0) {
-            gone_ = gone_ || foundGone({errno, hid_error(device_)});
+            gone_ = gone_ || foundGone({errno, hid_error(device)});
             return n;
         }
         if (n == 0)
@@ -151,24 +157,18 @@ private:
         return !listed(path_);
     }
 
-    void close()
-    {
-        if (device_)
-            hid_close(device_);
-        device_ = nullptr;
-    }
-
     using StringGetter = int (*)(hid_device*, wchar_t*, size_t);
     std::optional<std::u16string> readString(StringGetter get)
     {
         wchar_t buffer[257] = {};
-        if (!device_ || get(device_, buffer, 256) != 0)
+        hid_device* device = handle_ ? handle_->idle() : nullptr;
+        if (!device || get(device, buffer, 256) != 0)
             return std::nullopt;
         buffer[256] = 0;
         return toUtf16(buffer);
     }
 
-    hid_device* device_;
+    std::unique_ptr<DeviceHandle> handle_;  // null once lost to this device
     const std::string path_;
     bool gone_ = false;
 };

@@ -3,8 +3,14 @@
 
 #include "HIDapi.h"
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
+
+struct hid_device_;  // hidapi's open device
 
 namespace bridge {
 
@@ -23,6 +29,33 @@ public:
 private:
     std::string initFailure_;
 };
+
+// The longest a write keeps its caller waiting: hidapi's Windows backend
+// gives up on a write after 1000 ms, and the Linux host waits no longer.
+inline constexpr std::chrono::milliseconds kWriteBound{1000};
+
+// What one hid_write ended in: its result, errno right after it (zeroed
+// before it), and hid_error()'s text for the device then.
+struct WriteEnd {
+    int result = -1;
+    int savedErrno = 0;
+    std::wstring message;
+};
+
+// An open device's hidapi handle, owned, and the writes on it
+// (DeviceHandle_linux.cpp, DeviceHandle_win.cpp). Destroying it closes the
+// handle without waiting for a write still pending on it.
+class DeviceHandle {
+public:
+    virtual ~DeviceHandle() = default;
+    // Writes one output report, waiting at most kWriteBound; nullopt when the
+    // write is still pending then (a stalled write: the report may yet go
+    // out, or fail later), and while it is, every later write fails so at once.
+    virtual std::optional<WriteEnd> write(std::span<const std::uint8_t> report) = 0;
+    // The handle for reads and strings; null while a write is still pending on it.
+    virtual hid_device_* idle() = 0;
+};
+std::unique_ptr<DeviceHandle> ownHandle(hid_device_* device);
 
 // Platform device notices (DeviceNotice_linux.cpp, DeviceNotice_win.cpp):
 // calls `onChange` on the GUI thread whenever HID interfaces come or go, while

@@ -9,6 +9,11 @@
 // bridge; the node says "ready" once mounted and ends when the socket closes.
 //   chip, delay, silent, answer: what the bridge answers (BridgeBehaviour.h)
 //   writefail <errno>   writes fail with this error (0: they succeed)
+//   hold 1              writes are held unanswered, as the kernel holds a
+//                       write to a USB device that takes no output reports
+//   hold 0 [<errno>]    the held writes end: taken by the bridge, or failed
+//                       with this error (usbhid gives up after 5 s: ETIMEDOUT)
+//   held                answers with the number of writes held
 //   send <ms> <hex>     an input report the bridge sends of its own, in <ms>
 //   gone                the device is unplugged; answers "ok"
 //   written             answers with every report received, in hex, blank-separated
@@ -60,6 +65,13 @@ struct Node {
     bool gone = false;
     hidraw_sim::BridgeBehaviour behaviour;
     int writeFailure = 0;
+    bool holding = false;
+    struct HeldWrite {
+        fuse_req_t req;
+        std::size_t size;  // as written, report id included
+        Report report;
+    };
+    std::vector<HeldWrite> held;  // writes not answered yet
     std::map<std::uint64_t, OpenFile> files;
     std::uint64_t nextFile = 1;
     std::multimap<Clock::time_point, Report> scheduled;  // input reports on their way
@@ -107,22 +119,40 @@ void deliver(const Report& report)
     }
 }
 
-void unplug()
-{
-    node.gone = true;
-    node.scheduled.clear();
-    for (auto& [id, file] : node.files) {
-        answerWaiting(file);
-        wake(file);
-    }
-}
-
 // What the bridge does with an output report: asks the chip and reports its answer.
 void bridgeReceives(const Report& output)
 {
     node.written.push_back(output);
     if (auto reply = node.behaviour.replyTo(output))
         node.scheduled.emplace(Clock::now() + node.behaviour.delay, std::move(*reply));
+}
+
+// Ends every held write: taken by the bridge (error 0), or failed.
+void endHeld(int error)
+{
+    node.holding = false;
+    for (auto& [req, size, report] : node.held) {
+        if (error != 0) {
+            fuse_reply_err(req, error);
+            continue;
+        }
+        bridgeReceives(report);
+        fuse_reply_write(req, size);
+    }
+    node.held.clear();
+}
+
+// The pulled device's pending transfers are cut short (ESHUTDOWN), its
+// readers woken.
+void unplug()
+{
+    endHeld(ESHUTDOWN);
+    node.gone = true;
+    node.scheduled.clear();
+    for (auto& [id, file] : node.files) {
+        answerWaiting(file);
+        wake(file);
+    }
 }
 
 OpenFile* fileOf(const fuse_file_info* fi)
@@ -221,7 +251,12 @@ void onWrite(fuse_req_t req, fuse_ino_t, const char* buf, size_t size, off_t, fu
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(buf);
     // Report id 0 means an unnumbered report: the id is not sent.
     const std::size_t skip = bytes[0] == 0 ? 1 : 0;
-    bridgeReceives(Report(bytes + skip, bytes + size));
+    Report report(bytes + skip, bytes + size);
+    if (node.holding) {
+        node.held.push_back({req, size, std::move(report)});
+        return;
+    }
+    bridgeReceives(report);
     fuse_reply_write(req, size);
 }
 
@@ -307,6 +342,16 @@ bool command(int control)
         std::string hex;
         in >> ms >> hex;
         node.scheduled.emplace(Clock::now() + std::chrono::milliseconds(ms), hidraw_sim::fromHex(hex));
+    } else if (verb == "hold") {
+        bool hold = false;
+        int error = 0;
+        in >> hold >> error;
+        if (hold)
+            node.holding = true;
+        else
+            endHeld(error);
+    } else if (verb == "held") {
+        reply(control, std::to_string(node.held.size()));
     } else if (verb == "gone") {
         unplug();
         reply(control, "ok");

@@ -340,6 +340,30 @@ std::string Machine::ask(int minor, const std::string& command)
     return std::string(answer, static_cast<std::size_t>(n));
 }
 
+HeldWrites::HeldWrites(Machine& machine, int minor, std::chrono::seconds guard)
+    : machine_(machine), minor_(minor)
+{
+    machine_.tell(minor_, "hold 1");
+    guard_ = std::thread([this, guard, done = released_.get_future()] {
+        if (done.wait_for(guard) == std::future_status::timeout)
+            machine_.tell(minor_, "hold 0");
+    });
+}
+
+HeldWrites::~HeldWrites() { release(); }
+
+int HeldWrites::held() { return std::stoi(machine_.ask(minor_, "held")); }
+
+void HeldWrites::release(const std::string& how)
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    released_.set_value();
+    guard_.join();
+    machine_.tell(minor_, how);
+}
+
 std::vector<std::string> Machine::written(int minor)
 {
     std::istringstream in(ask(minor, "written"));

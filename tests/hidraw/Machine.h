@@ -6,8 +6,11 @@
 // is plugged as the kernel would: a device node at /dev/hidrawN (a FUSE
 // server, see BridgeNode.cpp), its sysfs tree, and an "add" uevent.
 
+#include <chrono>
+#include <future>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace hidraw_sim {
@@ -91,6 +94,30 @@ private:
     Notices notices_;
     unsigned long long seqnum_ = 1000;
     std::vector<Bridge> bridges_;  // plugged ones, and unplugged ones still serving old handles
+};
+
+// The bridge at `minor` stops taking output reports: its node holds each
+// write unanswered, as the kernel holds a write to a USB device that takes
+// none. A program that waits for a held write itself would never go on: after
+// `guard` the held writes are let through, so that it fails instead of hanging.
+class HeldWrites {
+public:
+    HeldWrites(Machine& machine, int minor, std::chrono::seconds guard = std::chrono::seconds(20));
+    ~HeldWrites();
+    HeldWrites(const HeldWrites&) = delete;
+    HeldWrites& operator=(const HeldWrites&) = delete;
+
+    // How many writes the node holds.
+    int held();
+    // Ends the held writes: "hold 0" (the bridge takes them) or "hold 0 <errno>".
+    void release(const std::string& how = "hold 0");
+
+private:
+    Machine& machine_;
+    int minor_;
+    std::promise<void> released_;
+    std::thread guard_;
+    bool ended_ = false;
 };
 
 // Runs this test program as an unprivileged user (nobody) inside the same

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using hidraw_sim::BridgeSpec;
 using hidraw_sim::Machine;
 using hidraw_sim::Notices;
@@ -99,4 +101,34 @@ TEST_F(HidrawCli, ABridgeUnpluggedMidRampEndsItWithTwo)
     EXPECT_EQ(r.lines().size(), static_cast<qsizetype>(reached) + 1) << r.out.toStdString();
     EXPECT_TRUE(r.lines().last().endsWith("(nothing)  bridge lost")) << r.out.toStdString();
     EXPECT_EQ(r.err, "krl7741: the bridge was lost\n");
+}
+
+// The bridge stops taking output reports during a ramp (the kernel holds the
+// write) and takes them again: the steps meanwhile go unanswered, the bridge
+// is never lost, and the ramp goes on acknowledged to its end.
+TEST_F(HidrawCli, ARampOnABridgeThatStopsTakingReportsGoesUnansweredThenAnswersAgain)
+{
+    Machine machine(Notices::Kernel);
+    bridge::HidapiHost host;
+    const int minor = machine.plug();
+    std::optional<hidraw_sim::HeldWrites> hold;
+    int heldThen = 0;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (!hold) {
+            if (machine.written(minor).size() >= 10)
+                hold.emplace(machine, minor);
+        } else if ((heldThen = hold->held()) > 0) {
+            look.stop();
+            hold->release();
+        }
+    });
+    look.start(5);
+    const Result r = krl7741(host, "ramp seq3 --interval 10");
+    EXPECT_EQ(heldThen, 1) << "the ramp went on while the write was held";
+    EXPECT_EQ(r.status, cli::kExitNoAnswer) << r.err.toStdString();
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    EXPECT_GE(r.lines().filter("  no answer").size(), 1) << r.out.toStdString();
+    EXPECT_TRUE(r.lines().filter("bridge lost").isEmpty()) << r.out.toStdString();
+    EXPECT_TRUE(r.lines().last().endsWith("  acknowledged")) << r.out.toStdString();
 }

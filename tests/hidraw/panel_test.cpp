@@ -254,6 +254,36 @@ TEST_F(Hidraw, AFailedWriteIsAnsweredByNothing)
     EXPECT_TRUE(b.machine.written(minor).empty());
 }
 
+// A bridge that stops taking output reports: the kernel holds the write. The
+// window comes back while it is held: the command went unanswered, the
+// bridge stays open; a command meanwhile is unanswered at once; once the
+// write ends the bridge answers again.
+TEST_F(Hidraw, ABridgeThatStopsTakingReportsGoesUnansweredNeverLost)
+{
+    Bench b;
+    const int minor = b.machine.plug();
+    b.openPanel();
+    hidraw_sim::HeldWrites hold(b.machine, minor);
+    b.press("LED1slider");
+    EXPECT_EQ(hold.held(), 1) << "the window came back while the write was held";
+    EXPECT_EQ(b.panel("StatusBar2", 3), "$00- $00- $00");
+    b.press("LED1slider");
+    EXPECT_EQ(hold.held(), 1);
+    EXPECT_EQ(b.panel("StatusBar2", 0), "USB = OPEN ");
+    hold.release();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            b.press("LED1slider");
+            return b.panel("StatusBar2", 3).startsWith("$01-");
+        },
+        kNoticeWaitMs));
+    EXPECT_EQ(b.panel("StatusBar2", 0), "USB = OPEN ");
+    const std::vector<std::string> written = b.machine.written(minor);
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0], "704141");
+    EXPECT_EQ(QString::fromStdString(written[1]).right(2), b.panel("StatusBar2", 3).right(2));
+}
+
 namespace {
 void ignoreSignal(int) {}
 }  // namespace

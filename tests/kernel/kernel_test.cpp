@@ -31,15 +31,19 @@
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 using kernel_guest::Gadget;
@@ -121,25 +125,60 @@ TEST_F(KernelBridge, EveryExchangeAGadgetCanPlayEndsAsTheTableSays)
     EXPECT_GE(played, 7);
 }
 
-// The device stops taking output reports: the kernel's HID gadget function
-// holds a few unread, then the host's write waits out usbhid's 5 s and fails.
-// Each command goes unanswered; the bridge is neither lost nor let go, and
-// answers again once it takes reports again.
-TEST_F(KernelBridge, ABridgeThatStopsTakingReportsGoesUnansweredNeverLost)
+namespace {
+
+// True while a thread of this program is inside write(2) on `node`.
+bool aThreadWritesTo(const std::string& node)
 {
-    gadget.tell("stall 1");
-    for (std::uint8_t value = 0x50; value < 0x56; ++value) {
-        const bridge::Reply reply = link.transact(0x70, value, value);
-        EXPECT_EQ(hidraw_sim::describe(reply), "00 00 00 no-answer") << int(value);
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream in(task.path() / "syscall");
+        long number = -1;
+        std::string fd;
+        if (!(in >> number >> fd) || number != SYS_write)
+            continue;
+        const auto target = std::filesystem::read_symlink(
+            "/proc/self/fd/" + std::to_string(std::stol(fd, nullptr, 16)), error);
+        if (!error && target == node)
+            return true;
     }
+    return false;
+}
+
+}  // namespace
+
+// The device stops taking output reports: the kernel's HID gadget function
+// holds a few unread, then the host's write waits in the kernel (usbhid
+// gives it 5 s). The link returns while that write is still pending there:
+// no answer, the bridge neither lost nor let go. Once the device takes
+// reports again, the pending one reaches it and the next command is
+// acknowledged.
+TEST_F(KernelBridge, ABridgeThatStopsTakingReportsGoesUnansweredWhileTheKernelHoldsTheWrite)
+{
+    const std::string node = gadget.hidraw();
+    gadget.tell("stall 1");
+    std::uint8_t value = 0x50;
+    bool pending = false;
+    for (; !pending && value < 0x5C; ++value) {
+        EXPECT_EQ(hidraw_sim::describe(link.transact(0x70, value, value)), "00 00 00 no-answer")
+            << int(value);
+        pending = aThreadWritesTo(node);
+    }
+    ASSERT_TRUE(pending) << "no command returned while its write was pending";
+    EXPECT_EQ(hidraw_sim::describe(link.transact(0x70, 0x5F, 0x5F)), "00 00 00 no-answer");
     EXPECT_TRUE(link.connected());
     gadget.tell("stall 0");
-    // The reports held back are answered first; their replies are late ones.
-    EXPECT_TRUE(waitFor([&] { return gadget.written().size() >= 4; }));
-    std::string last;
-    for (int tries = 0; tries < 8 && last != "01 57 57 acknowledged"; ++tries)
-        last = hidraw_sim::describe(link.transact(0x70, 0x57, 0x57));
-    EXPECT_EQ(last, "01 57 57 acknowledged");
+    const std::string held = hidraw_sim::toHex(
+        {0x70, static_cast<std::uint8_t>(value - 1), static_cast<std::uint8_t>(value - 1)});
+    EXPECT_TRUE(waitFor([&] {
+        const auto written = gadget.written();
+        return !written.empty() && written.back() == held;
+    })) << "the report the kernel held reached the bridge";
+    EXPECT_TRUE(waitFor(
+        [&] { return hidraw_sim::describe(link.transact(0x70, 0x60, 0x60)) == "01 60 60 acknowledged"; }));
+    EXPECT_TRUE(link.connected());
+    const auto written = gadget.written();
+    EXPECT_EQ(std::count(written.begin(), written.end(), "705F5F"), 0) << "sent while one was pending";
 }
 
 TEST_F(KernelBridge, UnpluggedDuringAnExchangeTheBridgeIsLostNeverDenied)
@@ -368,11 +407,14 @@ TEST(KernelNotices, WithASerialThePanelOpensOnlyThatBridge)
 
 namespace {
 
-// What this process holds: open files, threads, resident memory in kB.
+// What this process holds: open files, threads, and the bytes its heap has
+// handed out (glibc's count over every arena, large blocks included): unlike
+// resident memory, that moves with neither the page cache nor the
+// allocator's trimming, only with what is allocated and not freed.
 struct Footprint {
     int files = 0;
     int threads = 0;
-    long residentKb = 0;
+    std::size_t heapBytes = 0;
 };
 
 Footprint footprint()
@@ -386,9 +428,9 @@ Footprint footprint()
         for (const QByteArray& line : status.readAll().split('\n')) {
             if (line.startsWith("Threads:"))
                 f.threads = line.mid(8).trimmed().toInt();
-            else if (line.startsWith("VmRSS:"))
-                f.residentKb = line.mid(6).trimmed().split(' ').front().toLong();
         }
+    const struct mallinfo2 heap = mallinfo2();
+    f.heapBytes = heap.uordblks + heap.hblkhd;
     return f;
 }
 
@@ -398,10 +440,7 @@ Footprint footprint()
 // in the middle of it.
 TEST(KernelPanel, AHundredPlugCyclesDuringSeq3LeaveFilesThreadsAndMemoryFlat)
 {
-    // Resident memory settles in steps during the first cycles (one of 1.7 MB
-    // between cycles 10 and 20 was seen, then under 0.4 MB over the 80 after
-    // it): the count starts after a warm-up long enough for that.
-    constexpr int kCycles = 100, kWarmUp = 30;
+    constexpr int kCycles = 100, kWarmUp = 10;
     Panel p({});
     ASSERT_TRUE(p.started.program);
     QTest::mouseClick(p.form().findChild<QRadioButton*>("SEQ3"), Qt::LeftButton);
@@ -425,9 +464,12 @@ TEST(KernelPanel, AHundredPlugCyclesDuringSeq3LeaveFilesThreadsAndMemoryFlat)
     const Footprint last = footprint();
     EXPECT_LE(last.files, first.files);
     EXPECT_LE(last.threads, first.threads);
-    // A leak of a handle's worth each cycle would show; the allocator's own
-    // slack (a few hundred kB over the 70 cycles) does not.
-    EXPECT_LT(last.residentKb - first.residentKb, 1024) << first.residentKb << " kB after the warm-up";
+    // The heap grows by about 200 kB over the 90 cycles as things stand (not
+    // traced to any leak); a leak of 8 kB with each open made it 990 kB.
+    const auto grown = static_cast<long long>(last.heapBytes) - static_cast<long long>(first.heapBytes);
+    std::printf("heap in use after the warm-up %zu bytes, %lld more after %d cycles\n", first.heapBytes,
+                grown, kCycles - kWarmUp);
+    EXPECT_LT(grown, 512 * 1024);
 }
 
 namespace {
