@@ -9,8 +9,8 @@
 namespace record {
 namespace {
 
-// A batch goes to the window this often, so the first lines show at once and
-// later ones cost it little.
+// After the first, which goes at once, a batch goes to the window this often,
+// so that later ones cost it little.
 constexpr std::chrono::milliseconds kBatchEvery{250};
 constexpr qint64 kBlock = 1 << 20;  // bytes read at a time: some 8 000 lines
 // The log's lines are some 120 bytes long, the shortest (no reply, no time) 60.
@@ -95,8 +95,8 @@ void Loading::run(qint64 from, long long lines, Capture first, bool toTheEnd)
         return;
     }
     batch->total = file.size();
-    auto due = std::chrono::steady_clock::now() + kBatchEvery;
-    QByteArray rest;  // what follows the last whole line read
+    auto due = std::chrono::steady_clock::now();  // the first lines show at once
+    QByteArray rest;                              // what follows the last whole line read
     // The next block of whole lines; empty at the end. A last line with no
     // newline yet stays in `rest` unless `toTheEnd`.
     const auto nextBlock = [&] {
@@ -159,16 +159,24 @@ void Loading::run(qint64 from, long long lines, Capture first, bool toTheEnd)
 
 void Loading::take(const std::shared_ptr<Batch>& batch)
 {
-    if (capture_.empty() && batch->position > position_ && batch->total > batch->position) {
-        // The rest of the file is likely as dense as its start: room for it
-        // all at once, rather than the whole capture copied at each doubling.
-        const double more = double(batch->total - position_) / double(batch->position - position_);
-        capture_.reserveLike(batch->capture, more * kRoomToSpare);
+    // Once cancelled, what the thread read on but the window had not taken yet
+    // is let go: the capture ends where it stood when the read was cancelled,
+    // and a later read goes on from there.
+    const bool cancelled = cancel_ || batch->cancelled;
+    if (!cancel_) {
+        if (capture_.empty() && batch->position > position_ && batch->total > batch->position) {
+            // The rest of the file is likely as dense as its start: room for it
+            // all at once, rather than the whole capture copied at each doubling.
+            const double more = double(batch->total - position_) / double(batch->position - position_);
+            capture_.reserveLike(batch->capture, more * kRoomToSpare);
+        }
+        capture_.append(std::move(batch->capture));
+        skipped_.insert(skipped_.end(), batch->skipped.begin(), batch->skipped.end());
+        position_ = batch->position;
+        lines_ = batch->lines;
+    } else if (!batch->last) {
+        return;
     }
-    capture_.append(std::move(batch->capture));
-    skipped_.insert(skipped_.end(), batch->skipped.begin(), batch->skipped.end());
-    position_ = batch->position;
-    lines_ = batch->lines;
     if (batch->last) {
         unfinished_ = std::max<qint64>(0, batch->total - position_);
         done_ = true;
@@ -176,7 +184,7 @@ void Loading::take(const std::shared_ptr<Batch>& batch)
     }
     emit progressed(position_, batch->total);
     if (batch->last)
-        emit finished(batch->cancelled, batch->error);
+        emit finished(cancelled, batch->error);
 }
 
 }  // namespace record
