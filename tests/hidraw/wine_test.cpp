@@ -66,6 +66,13 @@ std::string& winePrefix()
     return path;
 }
 std::string wineLog() { return winePrefix() + "/wine.log"; }
+// A path of this machine as a Windows program under wine names it.
+std::string windowsPath(const fs::path& path)
+{
+    std::string windows = "Z:" + path.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
 
 // Runs a program to its end, what it says going to wine's log; its exit status.
 int run(const std::vector<std::string>& args)
@@ -172,10 +179,11 @@ public:
         }                                                                                                    \
     } while (0)
 
-// bridge_agent.exe or panel_agent.exe under wine, asked one line at a time.
+// bridge_agent.exe or panel_agent.exe under wine, given `args`, asked one
+// line at a time.
 class Agent {
 public:
-    Agent(const std::string& folder, const std::string& file)
+    Agent(const std::string& folder, const std::string& file, const std::vector<std::string>& args = {})
     {
         int in[2], out[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
@@ -189,7 +197,11 @@ public:
             dup2(log, 2);
             if (chdir(folder.c_str()) != 0)
                 _exit(126);
-            execl(kWine, kWine, program.c_str(), static_cast<char*>(nullptr));
+            std::vector<char*> argv{const_cast<char*>(kWine), const_cast<char*>(program.c_str())};
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(kWine, argv.data());
             _exit(127);
         }
         close(in[0]);
@@ -601,7 +613,7 @@ TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
     waitListed();
     Agent panel(folder, "panel_agent.exe");
     ASSERT_EQ(panel.greeting(), "ready");
-    const std::string open = "wait StatusBar2 0 20000 USB = OPEN ";
+    const std::string open = "wait 20000 text StatusBar2 0 = USB = OPEN ";
     ASSERT_EQ(panel.ask(open), "USB = OPEN ");
     EXPECT_EQ(panel.ask("text StatusBar2 1"), "VID=$6017");
     EXPECT_EQ(panel.ask("text StatusBar2 2"), "PID=$0200");
@@ -615,9 +627,7 @@ TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
     EXPECT_EQ(panel.ask("portw"), "");
     EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704141", "704141"}));
     if (const char* artifacts = std::getenv("KRL_WINE_ARTIFACTS")) {
-        std::string path = std::string("Z:") + artifacts + "/panel-on-a-bridge.png";
-        std::replace(path.begin(), path.end(), '/', '\\');
-        EXPECT_EQ(panel.ask("shot " + path), "ok");
+        EXPECT_EQ(panel.ask("shot " + windowsPath(fs::path(artifacts) / "panel-on-a-bridge.png")), "ok");
     }
 
     EXPECT_EQ(panel.ask("click KRL7741C"), "ok");
@@ -628,7 +638,7 @@ TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
     EXPECT_EQ(panel.ask("click KRL7741B"), "ok");
 
     machine.unplug(minor);
-    EXPECT_EQ(panel.ask("wait StatusBar2 0 20000 USB = Disconnected "), "USB = Disconnected ");
+    EXPECT_EQ(panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected "), "USB = Disconnected ");
     EXPECT_EQ(panel.ask("text StatusBar2 1"), "VID=$0000");
     minor = machine.plug(spec);
     ASSERT_EQ(panel.ask(open), "USB = OPEN ");
@@ -636,7 +646,71 @@ TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
     EXPECT_EQ(panel.ask("text StatusBar2 3"), "$01- $42- $42");
     EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704242", "704242"}));
     machine.unplug(minor);
-    panel.ask("wait StatusBar2 0 20000 USB = Disconnected ");
+    panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected ");
+}
+
+// The program as the Start menu's "with Bus Monitor" entry starts it, with a
+// log as well: KRL7741AT.exe's own start-up (panel_agent.exe runs its main),
+// the recording host between the panel and wine's HID stack, the monitor
+// beside the panel and the log's lines, through an unplug and a replug.
+TEST_F(WinePanel, TheProgramStartedWithMonitorAndLogRecordsEveryExchangeThroughAReplug)
+{
+    const fs::path log = fs::path(winePrefix()) / "panel.jsonl";
+    fs::remove(log);
+    int minor = machine.plug();
+    waitListed();
+    Agent panel(folder, "panel_agent.exe", {"--monitor", "--log", windowsPath(log)});
+    ASSERT_EQ(panel.greeting(), "ready") << "the program did not start";
+    ASSERT_EQ(panel.ask("wait 20000 text StatusBar2 0 = USB = OPEN "), "USB = OPEN ");
+    EXPECT_EQ(panel.ask("windows"), "Form1 MonitorWindow");
+    EXPECT_EQ(panel.ask("label LogStatus"), "Logging to " + windowsPath(log));
+    EXPECT_EQ(panel.ask("label HostPwm1"), "PWM LED1: unknown");
+
+    // One acknowledged command, twice (on the key, at the end of tracking): on
+    // the bridge, in the trace, in the registers and in the log.
+    const auto logLines = [&](std::size_t count) {
+        std::vector<std::string> lines;
+        const auto until = std::chrono::steady_clock::now() + kGuard;
+        do {
+            lines.clear();
+            std::ifstream in(log);
+            for (std::string line; std::getline(in, line);)
+                lines.push_back(line);
+        } while (lines.size() < count && std::chrono::steady_clock::now() < until);
+        return lines;
+    };
+    const auto logged = [](const std::string& line, const std::string& sent, const std::string& received) {
+        return contains(line, "\"sent\":[" + sent + "]") && contains(line, "\"received\":[" + received + "]")
+            && contains(line, "\"verdict\":\"acknowledged\"") && line.front() == '{' && line.back() == '}';
+    };
+    EXPECT_EQ(panel.ask("press LED1slider Right"), "ok");
+    EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704141", "704141"}));
+    const std::string acknowledged = "00 70 41 41 -> 00 01 41 41  acknowledged";
+    const std::string traced = panel.ask("wait 20000 trace ~ " + acknowledged);
+    EXPECT_TRUE(traced.ends_with(acknowledged) && contains(traced, "PWM LED1")) << traced;
+    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: 65 (0x41)"), "PWM LED1: 65 (0x41)");
+    std::vector<std::string> lines = logLines(2);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines)
+        EXPECT_TRUE(logged(line, "112,65,65", "1,65,65")) << line;
+
+    // Unplugged: the registers are unknown again; plugged back: the same again.
+    machine.unplug(minor);
+    EXPECT_EQ(panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected "), "USB = Disconnected ");
+    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: unknown"), "PWM LED1: unknown");
+    minor = machine.plug();
+    ASSERT_EQ(panel.ask("wait 20000 text StatusBar2 0 = USB = OPEN "), "USB = OPEN ");
+    EXPECT_EQ(panel.ask("press LED1slider Right"), "ok");
+    EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704242", "704242"}));
+    EXPECT_TRUE(
+        panel.ask("wait 20000 trace ~ 00 70 42 42 -> 00 01 42 42  acknowledged").ends_with("acknowledged"));
+    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: 66 (0x42)"), "PWM LED1: 66 (0x42)");
+    lines = logLines(4);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(logged(lines[2], "112,66,66", "1,66,66")) << lines[2];
+    EXPECT_TRUE(logged(lines[3], "112,66,66", "1,66,66")) << lines[3];
+    machine.unplug(minor);
+    panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected ");
 }
 
 TEST_F(WinePanel, TheInstalledCommandLineToolAnswersAsOnLinux)
