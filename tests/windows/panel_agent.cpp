@@ -12,7 +12,7 @@
 //   portw                       the message field's text
 //   trace                       the monitor's newest trace line
 //   label <name>                a label's text in the monitor ("HostPwm1", "LogStatus")
-//   windows                     the object names of the windows shown, in order
+//   windows                     the object names of the windows shown, sorted
 //   wait <ms> <query> = <text>  waits until the query (one of the above) answers
 //                               text, then answers as the query
 //   wait <ms> <query> ~ <text>  the same, until the answer holds text
@@ -91,12 +91,13 @@ std::string query(std::istringstream& in)
         return label ? label->text().toStdString() : "(no label " + name + ")";
     }
     if (verb == "windows") {
-        std::string names;
+        QStringList names;
         for (const QWidget* w : QApplication::topLevelWidgets()) {
             if (w->isVisible())
-                names += (names.empty() ? "" : " ") + w->objectName().toStdString();
+                names.append(w->objectName());
         }
-        return names;
+        names.sort();
+        return names.join(QLatin1Char(' ')).toStdString();
     }
     return "unknown query: " + verb;
 }
