@@ -729,7 +729,7 @@ TEST_F(WinePanel, TheProgramStartedWithMonitorAndLogRecordsEveryExchangeThroughA
     const std::string acknowledged = "00 70 41 41 -> 00 01 41 41  acknowledged";
     const std::string traced = panel.ask("wait 20000 trace ~ " + acknowledged);
     EXPECT_TRUE(traced.ends_with(acknowledged) && contains(traced, "PWM LED1")) << traced;
-    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: 65 (0x41)"), "PWM LED1: 65 (0x41)");
+    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: 1 (0x01)"), "PWM LED1: 1 (0x01)");
     std::vector<std::string> lines = logLines(2);
     ASSERT_EQ(lines.size(), 2u);
     for (const std::string& line : lines)
@@ -745,7 +745,7 @@ TEST_F(WinePanel, TheProgramStartedWithMonitorAndLogRecordsEveryExchangeThroughA
     EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704242", "704242"}));
     EXPECT_TRUE(
         panel.ask("wait 20000 trace ~ 00 70 42 42 -> 00 01 42 42  acknowledged").ends_with("acknowledged"));
-    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: 66 (0x42)"), "PWM LED1: 66 (0x42)");
+    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: 2 (0x02)"), "PWM LED1: 2 (0x02)");
     lines = logLines(4);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_TRUE(logged(lines[2], "112,66,66", "1,66,66")) << lines[2];
