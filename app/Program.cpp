@@ -1,6 +1,6 @@
 #include "Program.h"
 
-#include "Application.h"
+#include "StartTexts.h"
 
 #include <QCommandLineParser>
 #include <QMessageBox>
@@ -146,6 +146,24 @@ void Program::show()
         showBeside(*form_, *monitor_);
     else
         form_->show();
+}
+
+int run(Application& application, bridge::HIDapi& host, const std::function<void(Program&)>& shown)
+{
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    const Program::Started started = Program::start(application.arguments(), host, out, err);
+    out.flush();
+    err.flush();
+    showStartTexts(application.title(), outText, errText);
+    if (!started.program)
+        return started.status;
+    started.program->show();
+    if (shown)
+        shown(*started.program);
+    return application.exec();
 }
 
 }  // namespace app

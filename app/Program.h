@@ -6,6 +6,7 @@
 // panel; --help and --version. Without options the panel is all there is, on
 // the host as it is.
 
+#include "Application.h"
 #include "Beside.h"
 #include "HIDapi.h"
 #include "Log.h"
@@ -16,6 +17,7 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <functional>
 #include <memory>
 
 namespace app {
@@ -72,5 +74,13 @@ struct Program::Started {
     std::unique_ptr<Program> program;
     int status = 0;
 };
+
+// The program as KRL7741AT's main() runs it on `host`: the command line of
+// `application` read (Program::start), the start-up texts shown where the
+// person who started it sees them, the windows shown and the event loop run;
+// the exit status. `shown`, when given, is called with the program once its
+// windows are shown, before the event loop runs (the Windows test agent,
+// tests/windows/panel_agent.cpp, steers the windows from there).
+int run(Application& application, bridge::HIDapi& host, const std::function<void(Program&)>& shown = {});
 
 }  // namespace app

@@ -137,3 +137,112 @@ win_qt() {
   nice -n 19 cmake --build "$build" --parallel "${KRL_JOBS:-2}" >"$win_cache/qtbase-build.log"
   cmake --install "$build" >/dev/null
 }
+
+# The checks' count and closing lines, the same in check-windows and
+# build-windows: each check says "ok" or "FAIL" as it ends, and the closing
+# lines name every failed check and test again, each with the end of its
+# output, above the last line "N passed, N failed" (win_close).
+passed=0
+failed=0
+win_failures=$(mktemp)
+trap 'rm -f "$win_failures"' EXIT
+win_tail=20  # lines of a failure's output kept for the closing lines
+
+# A failure for the closing lines: its name, then the end of what comes on
+# standard input.
+win_failure() {  # name
+  { echo "FAIL $1"; tail -n "$win_tail" | sed 's/^/    /'; } >>"$win_failures"
+}
+
+# One check: its name, its status (0: passed), and for a failure a file whose
+# end says why.
+result() {  # name, status[, file]
+  if [[ $2 -eq 0 ]]; then
+    passed=$((passed + 1))
+    echo "ok   $1"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $1"
+    win_failure "$1" <"${3:-/dev/null}"
+  fi
+}
+
+# Runs a command as one check called `name`; what it printed is shown, and kept
+# for the closing lines, when it fails. Its exit status is left in `status`.
+win_check() {  # name, command...
+  local name=$1 output
+  shift
+  output=$(mktemp)
+  status=0
+  "$@" >"$output" 2>&1 || status=$?
+  [[ $status -eq 0 ]] || cat "$output"
+  result "$name" "$status" "$output"
+  rm -f "$output"
+}
+
+# Counts the tests of a GoogleTest program from its XML report, and names each
+# failed one with the end of its output in `log` (the program's standard
+# output). Without a report (the program did not end) that is one failure,
+# `what`, with the end of the log.
+win_count_gtest() {  # xml, log, what
+  local xml=$1 log=$2 suites tests fails name
+  if [[ ! -f $xml ]]; then
+    result "$3" 1 "$log"
+    return
+  fi
+  suites=$(grep -m1 '<testsuites ' "$xml")
+  tests=$(sed -E 's/.* tests="([0-9]+)".*/\1/' <<<"$suites")
+  fails=$(sed -E 's/.* failures="([0-9]+)".*/\1/' <<<"$suites")
+  passed=$((passed + tests - fails))
+  failed=$((failed + fails))
+  # GoogleTest's summary names each failed test once: "[  FAILED  ] Suite.Name (12 ms)"
+  # after the run, "[  FAILED  ] Suite.Name" in the list at the end.
+  while IFS= read -r name; do
+    awk -v name="$name" '
+      { sub(/\r$/, "") }
+      $0 == "[ RUN      ] " name { inside = 1 }
+      inside { print }
+      inside && index($0, "[  FAILED  ] " name " (") == 1 { inside = 0 }' "$log" |
+      win_failure "$name"
+  done < <(tr -d '\r' <"$log" | sed -nE 's/^\[  FAILED  \] ([^ ]+) \([0-9]+ ms\)$/\1/p' | sort -u)
+}
+
+# Counts the tests of a CTest run from what it printed (--output-on-failure),
+# and names each failed one with the end of its output. Without CTest's
+# summary that is one failure, `what`, with the end of the log.
+win_count_ctest() {  # log, what
+  local log=$1 summary total fails name why
+  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n1 || true)
+  if [[ -z $summary ]]; then
+    result "$2" 1 "$log"
+    return
+  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+  fails=$(sed -E 's/.* passed, ([0-9]+) tests failed.*/\1/' <<<"$summary")
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
+  # CTest's list at the end: "<tab>  5 - Suite.Name (Failed)". A test's output
+  # follows its own result line ("  5/164 Test   #5: Suite.Name ....***Failed")
+  # up to the next result or start line or the summary; blank lines at its end
+  # are left out. (CTest may end the list without a newline.)
+  while IFS=$'\t' read -r name why; do
+    awk -v name="$name" '
+      { sub(/\r$/, "") }
+      /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / || /^ +Start +[0-9]+: / || /^[0-9]+% tests passed/ { inside = 0; blank = 0 }
+      /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / { split($0, parts, ": "); split(parts[2], words, " "); inside = words[1] == name }
+      inside && NF { for (; blank > 0; blank--) print ""; print; next }
+      inside { blank++ }' "$log" | win_failure "$name ($why)"
+  done < <(sed -n '/^The following tests FAILED:/,$p' "$log" |
+    sed -nE 's/^[[:space:]]+[0-9]+ - (.+) \(([^()]+)\).*$/\1\t\2/p')
+}
+
+# The closing lines, and the script's status: 0 when nothing failed.
+win_close() {
+  if [[ -s $win_failures ]]; then
+    echo
+    echo "Failed:"
+    cat "$win_failures"
+  fi
+  echo "$passed passed, $failed failed"
+  [[ $failed -eq 0 ]]
+}

@@ -66,6 +66,13 @@ std::string& winePrefix()
     return path;
 }
 std::string wineLog() { return winePrefix() + "/wine.log"; }
+// A path of this machine as a Windows program under wine names it.
+std::string windowsPath(const fs::path& path)
+{
+    std::string windows = "Z:" + path.string();
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
 
 // Runs a program to its end, what it says going to wine's log; its exit status.
 int run(const std::vector<std::string>& args)
@@ -172,10 +179,11 @@ public:
         }                                                                                                    \
     } while (0)
 
-// bridge_agent.exe or panel_agent.exe under wine, asked one line at a time.
+// bridge_agent.exe or panel_agent.exe under wine, given `args`, asked one
+// line at a time.
 class Agent {
 public:
-    Agent(const std::string& folder, const std::string& file)
+    Agent(const std::string& folder, const std::string& file, const std::vector<std::string>& args = {})
     {
         int in[2], out[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
@@ -189,7 +197,11 @@ public:
             dup2(log, 2);
             if (chdir(folder.c_str()) != 0)
                 _exit(126);
-            execl(kWine, kWine, program.c_str(), static_cast<char*>(nullptr));
+            std::vector<char*> argv{const_cast<char*>(kWine), const_cast<char*>(program.c_str())};
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(kWine, argv.data());
             _exit(127);
         }
         close(in[0]);
@@ -297,9 +309,49 @@ bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-// A machine in udev's notice mode and an agent that sees its first bridge.
-struct WineBench : ::testing::Test {
+// A machine in udev's notice mode whose bridges wine follows. Wine's winebus
+// knows a device by its sysfs path and drops a new one at a path it still
+// holds (wine 8.0, dlls/winebus.sys/bus_udev.c: "duplicate device found, not
+// adding the new one"); it lets go of an unplugged one (forgets the path,
+// closes the node) only after the device manager has sent the removal
+// notice. A bridge plugged again at the same minor has the same path, so a
+// minor is used again only once wine has closed the node unplugged there.
+struct OnWine : ::testing::Test {
     Machine machine{Notices::Udev};
+    std::vector<int> gone;  // minors unplugged, whose node wine may still hold
+
+    int plugBridge(const BridgeSpec& spec = {})
+    {
+        for (const int minor : gone)
+            EXPECT_TRUE(letGo(minor)) << "wine still holds the node unplugged at minor " << minor;
+        gone.clear();
+        return machine.plug(spec);
+    }
+    void unplugBridge(int minor)
+    {
+        machine.unplug(minor);
+        gone.push_back(minor);
+    }
+    // Waits until wine has closed the node of the bridge unplugged at `minor`.
+    bool letGo(int minor)
+    {
+        const auto until = std::chrono::steady_clock::now() + kGuard;
+        while (machine.opens(minor) != 0) {
+            if (std::chrono::steady_clock::now() >= until)
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+    void TearDown() override
+    {
+        for (const int minor : gone)
+            EXPECT_TRUE(letGo(minor)) << "wine still holds the node unplugged at minor " << minor;
+    }
+};
+
+// A machine and an agent that sees its first bridge.
+struct WineBench : OnWine {
     std::unique_ptr<Agent> agent;
 
     void SetUp() override
@@ -319,11 +371,12 @@ struct WineBench : ::testing::Test {
     {
         for (const int minor : plugged)
             unplugAndWait(minor);
+        OnWine::TearDown();
     }
     // Plugs a bridge and waits until the agent lists it.
     int plug(const BridgeSpec& spec = {})
     {
-        const int minor = machine.plug(spec);
+        const int minor = plugBridge(spec);
         plugged.push_back(minor);
         agent->askUntil("list", [&](const std::string& l) { return contains(l, " " + spec.serial + " "); });
         return minor;
@@ -331,7 +384,7 @@ struct WineBench : ::testing::Test {
     void unplug(int minor)
     {
         std::erase(plugged, minor);
-        machine.unplug(minor);
+        unplugBridge(minor);
     }
     void unplugAndWait(int minor)
     {
@@ -382,10 +435,10 @@ TEST_F(WineBench, EveryExchangeOfTheFaultTableEndsAsTheTableSays)
 TEST_F(WineBench, ArrivalAndRemovalNoticesComeFromWinesDeviceManager)
 {
     EXPECT_EQ(agent->notices(), 0);
-    const int minor = machine.plug();
+    const int minor = plugBridge();
     EXPECT_TRUE(agent->waitNotices(1)) << "no arrival";
     EXPECT_EQ(agent->ask("scan"), "opened KRL-0001");
-    machine.unplug(minor);
+    unplugBridge(minor);
     EXPECT_TRUE(agent->waitNotices(2)) << "no removal";
     EXPECT_TRUE(contains(agent->ask("scan"), "disconnected")) << "the link lets the bridge go";
 }
@@ -484,13 +537,14 @@ TEST_F(WineBench, AHundredPlugsAndUnplugsLeaveTheHandleCountFlat)
     std::string handlesAfterFirst;
     for (int cycle = 1; cycle <= 100; ++cycle) {
         SCOPED_TRACE(cycle);
-        const int minor = machine.plug();
+        const int minor = plugBridge();
         ASSERT_TRUE(agent->waitNotices(++expected));
         ASSERT_EQ(agent->ask("scan"), "opened KRL-0001");
         ASSERT_EQ(agent->ask("transact 70 44 44"), "01 44 44 acknowledged");
-        machine.unplug(minor);
+        unplugBridge(minor);
         ASSERT_TRUE(agent->waitNotices(++expected));
         ASSERT_EQ(agent->ask("scan").rfind("disconnected", 0), 0u);
+        ASSERT_TRUE(letGo(minor)) << "wine still holds the unplugged node";
         machine.release(minor);
         if (cycle == 1)
             handlesAfterFirst = agent->ask("handles");
@@ -569,8 +623,7 @@ std::string untimed(const std::string& line)
 // The installed programs (build-windows --test) on a bridge: the panel, run
 // as panel_agent.exe to read its texts, and krl7741.exe beside the Linux build
 // of krl7741 on the same bridge.
-struct WinePanel : ::testing::Test {
-    Machine machine{Notices::Udev};
+struct WinePanel : OnWine {
     const std::string folder = installedFolder();
 
     void SetUp() override { WINE_REQUIRE(folder, "panel_agent.exe"); }
@@ -597,11 +650,11 @@ TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
 {
     BridgeSpec spec;
     spec.serial = "KRL-0042";
-    int minor = machine.plug(spec);
+    int minor = plugBridge(spec);
     waitListed();
     Agent panel(folder, "panel_agent.exe");
     ASSERT_EQ(panel.greeting(), "ready");
-    const std::string open = "wait StatusBar2 0 20000 USB = OPEN ";
+    const std::string open = "wait 20000 text StatusBar2 0 = USB = OPEN ";
     ASSERT_EQ(panel.ask(open), "USB = OPEN ");
     EXPECT_EQ(panel.ask("text StatusBar2 1"), "VID=$6017");
     EXPECT_EQ(panel.ask("text StatusBar2 2"), "PID=$0200");
@@ -615,9 +668,7 @@ TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
     EXPECT_EQ(panel.ask("portw"), "");
     EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704141", "704141"}));
     if (const char* artifacts = std::getenv("KRL_WINE_ARTIFACTS")) {
-        std::string path = std::string("Z:") + artifacts + "/panel-on-a-bridge.png";
-        std::replace(path.begin(), path.end(), '/', '\\');
-        EXPECT_EQ(panel.ask("shot " + path), "ok");
+        EXPECT_EQ(panel.ask("shot " + windowsPath(fs::path(artifacts) / "panel-on-a-bridge.png")), "ok");
     }
 
     EXPECT_EQ(panel.ask("click KRL7741C"), "ok");
@@ -627,21 +678,85 @@ TEST_F(WinePanel, TheInstalledPanelFollowsTheBridgeAndSendsTheExactBytes)
     EXPECT_EQ(panel.ask("text StatusBar1 0"), "NACK =2");
     EXPECT_EQ(panel.ask("click KRL7741B"), "ok");
 
-    machine.unplug(minor);
-    EXPECT_EQ(panel.ask("wait StatusBar2 0 20000 USB = Disconnected "), "USB = Disconnected ");
+    unplugBridge(minor);
+    EXPECT_EQ(panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected "), "USB = Disconnected ");
     EXPECT_EQ(panel.ask("text StatusBar2 1"), "VID=$0000");
-    minor = machine.plug(spec);
+    minor = plugBridge(spec);
     ASSERT_EQ(panel.ask(open), "USB = OPEN ");
     EXPECT_EQ(panel.ask("press LED1slider Right"), "ok");
     EXPECT_EQ(panel.ask("text StatusBar2 3"), "$01- $42- $42");
     EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704242", "704242"}));
-    machine.unplug(minor);
-    panel.ask("wait StatusBar2 0 20000 USB = Disconnected ");
+    unplugBridge(minor);
+    panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected ");
+}
+
+// The program as the Start menu's "with Bus Monitor" entry starts it, with a
+// log as well: KRL7741AT.exe's own start-up (panel_agent.exe runs its main),
+// the recording host between the panel and wine's HID stack, the monitor
+// beside the panel and the log's lines, through an unplug and a replug.
+TEST_F(WinePanel, TheProgramStartedWithMonitorAndLogRecordsEveryExchangeThroughAReplug)
+{
+    const fs::path log = fs::path(winePrefix()) / "panel.jsonl";
+    fs::remove(log);
+    int minor = plugBridge();
+    waitListed();
+    Agent panel(folder, "panel_agent.exe", {"--monitor", "--log", windowsPath(log)});
+    ASSERT_EQ(panel.greeting(), "ready") << "the program did not start";
+    ASSERT_EQ(panel.ask("wait 20000 text StatusBar2 0 = USB = OPEN "), "USB = OPEN ");
+    EXPECT_EQ(panel.ask("windows"), "Form1 MonitorWindow");
+    EXPECT_EQ(panel.ask("label LogStatus"), "Logging to " + windowsPath(log));
+    EXPECT_EQ(panel.ask("label HostPwm1"), "PWM LED1: unknown");
+
+    // One acknowledged command, twice (on the key, at the end of tracking): on
+    // the bridge, in the trace, in the registers and in the log.
+    const auto logLines = [&](std::size_t count) {
+        std::vector<std::string> lines;
+        const auto until = std::chrono::steady_clock::now() + kGuard;
+        do {
+            lines.clear();
+            std::ifstream in(log);
+            for (std::string line; std::getline(in, line);)
+                lines.push_back(line);
+        } while (lines.size() < count && std::chrono::steady_clock::now() < until);
+        return lines;
+    };
+    const auto logged = [](const std::string& line, const std::string& sent, const std::string& received) {
+        return contains(line, "\"sent\":[" + sent + "]") && contains(line, "\"received\":[" + received + "]")
+            && contains(line, "\"verdict\":\"acknowledged\"") && line.front() == '{' && line.back() == '}';
+    };
+    EXPECT_EQ(panel.ask("press LED1slider Right"), "ok");
+    EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704141", "704141"}));
+    const std::string acknowledged = "00 70 41 41 -> 00 01 41 41  acknowledged";
+    const std::string traced = panel.ask("wait 20000 trace ~ " + acknowledged);
+    EXPECT_TRUE(traced.ends_with(acknowledged) && contains(traced, "PWM LED1")) << traced;
+    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: 1 (0x01)"), "PWM LED1: 1 (0x01)");
+    std::vector<std::string> lines = logLines(2);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines)
+        EXPECT_TRUE(logged(line, "112,65,65", "1,65,65")) << line;
+
+    // Unplugged: the registers are unknown again; plugged back: the same again.
+    unplugBridge(minor);
+    EXPECT_EQ(panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected "), "USB = Disconnected ");
+    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: unknown"), "PWM LED1: unknown");
+    minor = plugBridge();
+    ASSERT_EQ(panel.ask("wait 20000 text StatusBar2 0 = USB = OPEN "), "USB = OPEN ");
+    EXPECT_EQ(panel.ask("press LED1slider Right"), "ok");
+    EXPECT_EQ(machine.written(minor), (std::vector<std::string>{"704242", "704242"}));
+    EXPECT_TRUE(
+        panel.ask("wait 20000 trace ~ 00 70 42 42 -> 00 01 42 42  acknowledged").ends_with("acknowledged"));
+    EXPECT_EQ(panel.ask("wait 20000 label HostPwm1 = PWM LED1: 2 (0x02)"), "PWM LED1: 2 (0x02)");
+    lines = logLines(4);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(logged(lines[2], "112,66,66", "1,66,66")) << lines[2];
+    EXPECT_TRUE(logged(lines[3], "112,66,66", "1,66,66")) << lines[3];
+    unplugBridge(minor);
+    panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected ");
 }
 
 TEST_F(WinePanel, TheInstalledCommandLineToolAnswersAsOnLinux)
 {
-    const int minor = machine.plug();
+    const int minor = plugBridge();
     waitListed();
     const Ran listedW = windows({"list"});
     const Ran listedL = linux({"list"});
@@ -684,7 +799,7 @@ TEST_F(WinePanel, TheInstalledCommandLineToolAnswersAsOnLinux)
         const auto until = std::chrono::steady_clock::now() + kGuard;
         while (machine.written(minor).size() < before + 10 && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(2ms);
-        machine.unplug(minor);
+        unplugBridge(minor);
     };
     const Ran pulled = windows({"--json", "ramp", "seq1", "--interval", "10"}, pull);
     EXPECT_EQ(pulled.status, 2);

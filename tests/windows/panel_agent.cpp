@@ -1,25 +1,35 @@
-// The panel as KRL7741AT.exe makes it (the real host, the window, the
+// KRL7741AT.exe as its main() runs it (app::run: the command line it is given,
+// --monitor and --log among them, the real host, the windows and the
 // platform's device notices), steered one line at a time from standard input,
 // answering one line each on standard output, so that a scenario outside wine
 // can press its keys and read its texts while it runs on a simulated bridge
-// (tests/hidraw/wine_test.cpp, WinePanel). scripts/build-windows --test puts it
-// beside the installed programs, so it runs on the installed Qt and hidapi.
+// (tests/hidraw/wine_test.cpp, WinePanel). The windows are found as a person
+// finds them, by what is on the screen: the program's top-level windows, by
+// object name. scripts/build-windows --test puts the agent beside the
+// installed programs, so it runs on the installed Qt and hidapi.
 //
-//   text <bar> <panel>              the panel's text ("USB = OPEN ")
-//   wait <bar> <panel> <ms> <text>  waits until the panel shows text, then as text
-//   portw                           the message field's text
+//   text <bar> <panel>          the panel's status bar text ("USB = OPEN ")
+//   portw                       the message field's text
+//   trace                       the monitor's newest trace line
+//   label <name>                a label's text in the monitor ("HostPwm1", "LogStatus")
+//   windows                     the object names of the windows shown, sorted
+//   wait <ms> <query> = <text>  waits until the query (one of the above) answers
+//                               text, then answers as the query
+//   wait <ms> <query> ~ <text>  the same, until the answer holds text
 //   press <track bar> <Left|Right>  a key pressed and let go on the track bar
-//   click <radio button>            a click on its circle
-//   shot <file>                     saves a picture of the window (a PNG file)
+//   click <radio button>        a click on its circle
+//   shot <file>                 saves a picture of the panel (a PNG file)
 //   quit
 
 #include "Application.h"
 #include "HidapiHost.h"
+#include "Program.h"
 #include "StatusBar.h"
-#include "TForm1.h"
+#include "TraceView.h"
 #include "TrackBar.h"
 
 #include <QEventLoop>
+#include <QLabel>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -27,6 +37,7 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <sstream>
@@ -35,63 +46,107 @@
 
 namespace {
 
+// A window shown, by object name ("Form1", "MonitorWindow").
+QWidget* window(const char* name)
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const auto named
+        = [name](const QWidget* w) { return w->isVisible() && w->objectName() == QLatin1String(name); };
+    const auto found = std::find_if(windows.begin(), windows.end(), named);
+    return found == windows.end() ? nullptr : *found;
+}
+
 template <typename T>
-T* control(QWidget& window, const std::string& name)
+T* control(const char* windowName, const std::string& name)
 {
-    return window.findChild<T*>(QString::fromStdString(name));
+    QWidget* w = window(windowName);
+    return w ? w->findChild<T*>(QString::fromStdString(name)) : nullptr;
 }
 
-std::string text(app::TForm1& form, const std::string& bar, int index)
+// A query's answer: what a person would read on the screen.
+std::string query(std::istringstream& in)
 {
-    auto* statusBar = control<toolkit::StatusBar>(form, bar);
-    return statusBar ? statusBar->text(index).toStdString() : "(no status bar " + bar + ")";
-}
-
-// Runs the event loop until the panel shows `wanted` or `ms` have passed.
-std::string waitFor(app::TForm1& form, const std::string& bar, int index, int ms, const std::string& wanted)
-{
-    QEventLoop loop;
-    QTimer poll;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    const auto check = [&] {
-        if (text(form, bar, index) == wanted || std::chrono::steady_clock::now() >= deadline)
-            loop.quit();
-    };
-    QObject::connect(&poll, &QTimer::timeout, &loop, check);
-    poll.start(10);
-    check();
-    if (text(form, bar, index) != wanted)
-        loop.exec();
-    return text(form, bar, index);
-}
-
-std::string run(app::TForm1& form, const std::string& line)
-{
-    std::istringstream in(line);
     std::string verb, name;
     in >> verb;
     if (verb == "text") {
         int index = 0;
         in >> name >> index;
-        return text(form, name, index);
-    }
-    if (verb == "wait") {
-        int index = 0, ms = 0;
-        in >> name >> index >> ms;
-        std::string wanted;
-        std::getline(in, wanted);
-        if (!wanted.empty() && wanted.front() == ' ')
-            wanted.erase(0, 1);
-        return waitFor(form, name, index, ms, wanted);
+        auto* bar = control<toolkit::StatusBar>("Form1", name);
+        return bar ? bar->text(index).toStdString() : "(no status bar " + name + ")";
     }
     if (verb == "portw") {
-        auto* field = control<QTextEdit>(form, "PORTW");
+        auto* field = control<QTextEdit>("Form1", "PORTW");
         return field ? field->toPlainText().toStdString() : "(no PORTW)";
+    }
+    if (verb == "trace") {
+        auto* trace = control<monitor::TraceView>("MonitorWindow", "Trace");
+        if (!trace)
+            return "(no trace)";
+        const QStringList lines = trace->lines();
+        return lines.isEmpty() ? "(no line)" : lines.back().toStdString();
+    }
+    if (verb == "label") {
+        in >> name;
+        auto* label = control<QLabel>("MonitorWindow", name);
+        return label ? label->text().toStdString() : "(no label " + name + ")";
+    }
+    if (verb == "windows") {
+        QStringList names;
+        for (const QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible())
+                names.append(w->objectName());
+        }
+        names.sort();
+        return names.join(QLatin1Char(' ')).toStdString();
+    }
+    return "unknown query: " + verb;
+}
+
+// Runs the event loop, so that the windows follow what happened, until the
+// query answers `wanted` (or holds it, with `~`) or `ms` have passed.
+std::string waitFor(int ms, const std::string& asked, char how, const std::string& wanted)
+{
+    const auto answer = [&asked] {
+        std::istringstream in(asked);
+        return query(in);
+    };
+    const auto good = [&] {
+        const std::string now = answer();
+        return how == '~' ? now.find(wanted) != std::string::npos : now == wanted;
+    };
+    QEventLoop loop;
+    QTimer poll;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    const auto check = [&] {
+        if (good() || std::chrono::steady_clock::now() >= deadline)
+            loop.quit();
+    };
+    QObject::connect(&poll, &QTimer::timeout, &loop, check);
+    poll.start(10);
+    if (!good())
+        loop.exec();
+    return answer();
+}
+
+std::string run(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string verb, name;
+    in >> verb;
+    if (verb == "wait") {
+        int ms = 0;
+        in >> ms;
+        std::string rest;
+        std::getline(in >> std::ws, rest);
+        const auto mark = rest.find_first_of("=~");
+        if (mark == std::string::npos || mark == 0 || mark + 1 >= rest.size() || rest[mark + 1] != ' ')
+            return "wait needs: wait <ms> <query> = <text>";
+        return waitFor(ms, rest.substr(0, mark - 1), rest[mark], rest.substr(mark + 2));
     }
     if (verb == "press") {
         std::string key;
         in >> name >> key;
-        auto* trackBar = control<toolkit::TrackBar>(form, name);
+        auto* trackBar = control<toolkit::TrackBar>("Form1", name);
         if (!trackBar)
             return "(no track bar " + name + ")";
         trackBar->setFocus();
@@ -100,7 +155,7 @@ std::string run(app::TForm1& form, const std::string& line)
     }
     if (verb == "click") {
         in >> name;
-        auto* button = control<QRadioButton>(form, name);
+        auto* button = control<QRadioButton>("Form1", name);
         if (!button)
             return "(no radio button " + name + ")";
         QStyleOptionButton option;
@@ -114,9 +169,30 @@ std::string run(app::TForm1& form, const std::string& line)
     if (verb == "shot") {
         std::string file;
         std::getline(in >> std::ws, file);
-        return form.grab().save(QString::fromStdString(file)) ? "ok" : "cannot write " + file;
+        QWidget* form = window("Form1");
+        return form && form->grab().save(QString::fromStdString(file)) ? "ok" : "cannot write " + file;
     }
-    return "unknown command: " + line;
+    std::istringstream asked(line);
+    return query(asked);
+}
+
+// Reads standard input on a thread of its own; each line is handled on the
+// windows' thread, between their events.
+void steerFromStandardInput(app::Program&)
+{
+    std::thread([] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            while (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line == "quit")
+                break;
+            const auto handle = [line] { std::cout << run(line) << std::endl; };
+            QMetaObject::invokeMethod(qApp, handle, Qt::BlockingQueuedConnection);
+        }
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    }).detach();
+    std::cout << "ready" << std::endl;
 }
 
 }  // namespace
@@ -125,22 +201,5 @@ int main(int argc, char** argv)
 {
     app::Application application(argc, argv);
     bridge::HidapiHost host;
-    app::TForm1 form(host);
-    form.show();
-    // Standard input is read on a thread of its own; each line is handled on
-    // the window's thread, between its events.
-    std::thread([&form] {
-        std::string line;
-        while (std::getline(std::cin, line)) {
-            while (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line == "quit")
-                break;
-            const auto handle = [&form, line] { std::cout << run(form, line) << std::endl; };
-            QMetaObject::invokeMethod(&form, handle, Qt::BlockingQueuedConnection);
-        }
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    }).detach();
-    std::cout << "ready" << std::endl;
-    return application.exec();
+    return app::run(application, host, steerFromStandardInput);
 }
