@@ -94,10 +94,11 @@ QString text(const Exchange& exchange)
              verdictText(exchange.verdict));
 }
 
+double loggedMs(double ms) { return std::round(ms * 1000.0) / 1000.0; }
+
 QJsonObject json(const Exchange& exchange, TimePoint origin)
 {
-    // Microseconds are as fine as a host's clock and USB's frames make sense of.
-    const double ms = std::round(Ms(exchange.at - origin).count() * 1000.0) / 1000.0;
+    const double ms = loggedMs(Ms(exchange.at - origin).count());
     return {
         {QStringLiteral("t_ms"), ms},
         {QStringLiteral("sent"), payload(exchange.sent)},

@@ -76,6 +76,9 @@ QString text(const Exchange& exchange);
 // The JSON form: t_ms (milliseconds from `origin` to the write, to the
 // microsecond), sent and received (the reports without their report id) and
 // verdict.
+// A time in milliseconds as the log holds it: to the microsecond, as fine as a
+// host's clock and USB's frames make sense of.
+double loggedMs(double ms);
 QJsonObject json(const Exchange& exchange, TimePoint origin);
 
 class Record final : public QObject {

@@ -22,7 +22,7 @@ QString meaning(const Exchange& exchange, QChar decimalSeparator)
     return command ? driver::meaning(*command, decimalSeparator) : QString();
 }
 
-QString sinceStartText(double ms) { return QString::number(ms, 'f', 3); }
+QString sinceStartText(double ms) { return QString::number(loggedMs(ms), 'f', 3); }
 
 QString timeOfDayText(const QDateTime& time)
 {

@@ -269,6 +269,13 @@ TEST(Record, TheTextAndJsonFormsOfAnExchange)
         EXPECT_EQ(record::json(form.exchange, origin), QJsonDocument::fromJson(form.json).object())
             << form.text;
     }
+    // The trace shows an exchange's time as the log holds it, also where the
+    // half microsecond the log rounds away would round the other way in print.
+    for (const std::chrono::nanoseconds at : {91680500ns, 1234567ns, 1500000ns}) {
+        const Exchange exchange{origin + at, report(0x41), {}, Verdict::NoAnswer, {}, {}};
+        EXPECT_EQ(record::sinceStartText(std::chrono::duration<double, std::milli>(at).count()),
+                  record::sinceStartText(record::json(exchange, origin)["t_ms"].toDouble()));
+    }
     EXPECT_EQ(record::verdictOf({0x00, 0xF0}), Verdict::NotAcknowledged);
     EXPECT_EQ(record::verdictOf({0x00, 0x01}), Verdict::Acknowledged);
     EXPECT_EQ(record::verdictOf({0x00, 0x00, 0x41, 0x41}), Verdict::NoAnswer);
