@@ -392,15 +392,21 @@ int Machine::opens(int minor)
 
 // The tree hidapi and libudev read: a usb_device on a bus of its own, its
 // interface, the hid device and its hidraw node, with the class, bus and
-// device-number links.
+// device-number links. As in the kernel, each new device gets a new HID
+// device number (the ".0001" of its name) and a new USB device number, so a
+// bridge plugged again at the same minor is a new sysfs path, never the old
+// one come back.
 void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
 {
     const int k = bridge.minor;
     const int bus = k + 1;
+    ++devices_;
     char hidName[32];
-    std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04X", kVendorId, kProductId, k + 1);
-    char busText[16];
+    std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04X", kVendorId, kProductId, devices_ & 0xFFFF);
+    const int devnum = 2 + (devices_ - 1) % 126;  // USB device numbers run 1..127; 1 is the root hub
+    char busText[16], devnumText[16];
     std::snprintf(busText, sizeof busText, "%03d", bus);
+    std::snprintf(devnumText, sizeof devnumText, "%03d", devnum);
     const std::string port = std::to_string(bus) + "-1";
     const unsigned major = static_cast<unsigned>(std::atoi(std::getenv(kMajorVariable)));
 
@@ -414,9 +420,9 @@ void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
     bridge.devpath = raw.string().substr(4);  // without "/sys"
 
     writeFile(usb / "uevent",
-              "MAJOR=" + std::to_string(kUsbMajor) + "\nMINOR=" + std::to_string(bus * 128 + 1)
-                  + "\nDEVNAME=bus/usb/" + busText + "/002\nDEVTYPE=usb_device\nDRIVER=usb\n"
-                  + "PRODUCT=6017/200/100\nTYPE=0/0/0\nBUSNUM=" + busText + "\nDEVNUM=002\n");
+              "MAJOR=" + std::to_string(kUsbMajor) + "\nMINOR=" + std::to_string((bus - 1) * 128 + devnum - 1)
+                  + "\nDEVNAME=bus/usb/" + busText + "/" + devnumText + "\nDEVTYPE=usb_device\nDRIVER=usb\n"
+                  + "PRODUCT=6017/200/100\nTYPE=0/0/0\nBUSNUM=" + busText + "\nDEVNUM=" + devnumText + "\n");
     writeFile(usb / "idVendor", "6017\n");
     writeFile(usb / "idProduct", "0200\n");
     writeFile(usb / "bcdDevice", "0100\n");
@@ -424,7 +430,7 @@ void Machine::writeSysfs(Bridge& bridge, const BridgeSpec& spec)
     writeFile(usb / "product", spec.product + "\n");
     writeFile(usb / "serial", spec.serial + "\n");
     writeFile(usb / "busnum", std::to_string(bus) + "\n");
-    writeFile(usb / "devnum", "2\n");
+    writeFile(usb / "devnum", std::to_string(devnum) + "\n");
     writeFile(interface / "uevent",
               "DEVTYPE=usb_interface\nDRIVER=usbhid\nPRODUCT=6017/200/100\n"
               "TYPE=0/0/0\nINTERFACE=3/0/0\nMODALIAS=usb:v6017p0200d0100dc00dsc00dp00ic03isc00ip00in00\n");
