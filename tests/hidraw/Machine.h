@@ -93,7 +93,7 @@ private:
 
     Notices notices_;
     unsigned long long seqnum_ = 1000;
-    int devices_ = 0;  // devices plugged so far: the kernel's HID device numbers
+    int devices_ = 0;              // devices plugged so far: the kernel's HID device numbers
     std::vector<Bridge> bridges_;  // plugged ones, and unplugged ones still serving old handles
 };
 

@@ -434,6 +434,32 @@ TEST_F(WineBench, ArrivalAndRemovalNoticesComeFromWinesDeviceManager)
     EXPECT_TRUE(contains(agent->ask("scan"), "disconnected")) << "the link lets the bridge go";
 }
 
+// A cable that drops out and back at once: the bridge is unplugged and
+// plugged again at the same minor before wine has handled the removal. The
+// kernel gives the new device a new name, so wine lists it beside the old
+// one it is still letting go of, and the link finds it.
+TEST_F(WineBench, ABridgePluggedBackAtOnceIsListedAndAnswers)
+{
+    const int minor = plug();
+    ASSERT_EQ(agent->ask("scan"), "opened KRL-0001");
+    BridgeSpec second;
+    second.serial = "KRL-0002";
+    unplug(minor);
+    ASSERT_EQ(plugBridge(second), minor);
+    plugged.push_back(minor);
+    EXPECT_TRUE(
+        contains(agent->askUntil("list", [](const std::string& l) { return contains(l, " KRL-0002 "); }),
+                 " KRL-0002 "))
+        << "wine never listed the bridge plugged back";
+    std::string answer;
+    for (int tries = 0; tries < 3 && answer != "01 43 43 acknowledged"; ++tries) {
+        agent->ask("scan");
+        answer = agent->ask("transact 70 43 43");
+    }
+    EXPECT_EQ(answer, "01 43 43 acknowledged");
+    EXPECT_EQ(machine.written(minor), std::vector<std::string>{"704343"});
+}
+
 TEST_F(WineBench, AnUnplugDuringAnExchangeIsTheBridgeGoneAndItComesBackOnReplug)
 {
     // The reply is still on its way when the cable goes. The link waits
