@@ -11,6 +11,17 @@ win_cache=${KRL_WINDOWS_CACHE:-$HOME/.cache/krl7741-windows}
 win_prefix=$win_cache/mingw
 win_triple=x86_64-w64-mingw32
 win_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Debian 12's wine64 comes without wine's preloader, so nothing keeps the
+# addresses wine must map at fixed places free: the kernel starts the loader's
+# heap anywhere in the gigabyte above the loader (0x7d000000), now and then
+# over the shared user data at 0x7ffe0000, and that program never starts
+# ("failed to map the shared user data: c0000018"). Without address
+# randomization the heap starts right after the loader, far below: the check
+# runs so, and with it every wine it starts.
+if (((0x$(cat /proc/self/personality) & 0x0040000) == 0)); then
+  exec setarch "$(uname -m)" --addr-no-randomize "$win_repo/scripts/$(basename "$0")" "$@"
+fi
 win_toolchain=$win_repo/cmake/mingw-w64-x86_64.cmake
 # The builds kept in the cache remember their toolchain file's path: they use a
 # copy of it inside the cache, so that they outlive the checkout that started
