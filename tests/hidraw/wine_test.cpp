@@ -354,11 +354,11 @@ struct WineBench : OnWine {
         WINE_REQUIRE(agentFolder(), "bridge_agent.exe");
         agent = std::make_unique<Agent>(agentFolder(), "bridge_agent.exe");
         // hidapi lists and describes HID interfaces with cfgmgr32's calls,
-        // which Windows has had since Vista. Wine's own may lack them (8.0
-        // has no CM_Get_Device_Interface_PropertyW, and hidapi does not
-        // start; 10.0 answers the list's size with CR_FAILURE and the
-        // property with CR_CALL_NOT_IMPLEMENTED, stubs, and hidapi lists no
-        // bridge): then nothing here can run.
+        // which Windows has had since Vista. Wine's own may lack them: 8.0
+        // and 10.0 answer the list's size with CR_FAILURE (a stub); 8.0 has
+        // no CM_Get_Device_Interface_PropertyW, so hidapi does not start,
+        // and 10.0's answers CR_CALL_NOT_IMPLEMENTED (a stub), so hidapi
+        // lists no bridge. Then nothing here can run.
         const std::string cfgmgr32 = agent->ask("cfgmgr32");
         if (cfgmgr32 != "ok" && winesOwnCfgmgr32())
             GTEST_SKIP() << "wine's own cfgmgr32 does not answer as Windows does: " << cfgmgr32
