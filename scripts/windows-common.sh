@@ -155,8 +155,10 @@ win_qt() {
 # output, above the last line "N passed, N failed" (win_close).
 passed=0
 failed=0
+skipped=0  # tests that could not run here, each named with its reason
 win_failures=$(mktemp)
-trap 'rm -f "$win_failures"' EXIT
+win_skips=$(mktemp)
+trap 'rm -f "$win_failures" "$win_skips"' EXIT
 win_tail=20  # lines of a failure's output kept for the closing lines
 
 # A failure for the closing lines: its name, then the end of what comes on
@@ -196,7 +198,7 @@ win_check() {  # name, command...
 # output). Without a report (the program did not end) that is one failure,
 # `what`, with the end of the log.
 win_count_gtest() {  # xml, log, what
-  local xml=$1 log=$2 suites tests fails name
+  local xml=$1 log=$2 suites tests fails skips name
   if [[ ! -f $xml ]]; then
     result "$3" 1 "$log"
     return
@@ -204,8 +206,20 @@ win_count_gtest() {  # xml, log, what
   suites=$(grep -m1 '<testsuites ' "$xml")
   tests=$(sed -E 's/.* tests="([0-9]+)".*/\1/' <<<"$suites")
   fails=$(sed -E 's/.* failures="([0-9]+)".*/\1/' <<<"$suites")
-  passed=$((passed + tests - fails))
+  skips=$(grep -c 'result="skipped"' "$xml" || true)
+  passed=$((passed + tests - fails - skips))
   failed=$((failed + fails))
+  skipped=$((skipped + skips))
+  # A skipped test is named with its reason.
+  tr -d '\r' <"$log" | sed -nE 's/^\[  SKIPPED \] ([^ ]+) \([0-9]+ ms\)$/\1/p' | sort -u |
+    while IFS= read -r name; do
+      awk -v name="$name" '
+        { sub(/\r$/, "") }
+        $0 == "[ RUN      ] " name { inside = 1; next }
+        inside && /: Skipped$/ { reason = 1; next }
+        inside && reason && NF { print "skipped " name ": " $0; exit }
+        index($0, "[  SKIPPED ] " name " (") == 1 { print "skipped " name; exit }' "$log"
+    done >>"$win_skips"
   # GoogleTest's summary names each failed test once: "[  FAILED  ] Suite.Name (12 ms)"
   # after the run, "[  FAILED  ] Suite.Name" in the list at the end.
   while IFS= read -r name; do
@@ -247,13 +261,18 @@ win_count_ctest() {  # log, what
     sed -nE 's/^[[:space:]]+[0-9]+ - (.+) \(([^()]+)\).*$/\1\t\2/p')
 }
 
-# The closing lines, and the script's status: 0 when nothing failed.
+# The closing lines, and the script's status: 0 when nothing failed. Skipped
+# tests, if any, are named above them and counted in the last line.
 win_close() {
+  if [[ -s $win_skips ]]; then
+    echo
+    cat "$win_skips"
+  fi
   if [[ -s $win_failures ]]; then
     echo
     echo "Failed:"
     cat "$win_failures"
   fi
-  echo "$passed passed, $failed failed"
+  echo "$passed passed, $failed failed$([[ $skipped -eq 0 ]] || echo ", $skipped skipped")"
   [[ $failed -eq 0 ]]
 }

@@ -15,6 +15,10 @@
 //   quiet <ms>               waits until no notice came for <ms>, then as notices
 //   handles                  the process's handle count
 //   reset                    a new link and notice window, the count back to 0
+//   cfgmgr32                 "ok" when cfgmgr32.dll answers the calls hidapi lists with as
+//                            Windows does, else each that does not, with its CONFIGRET
+//   describe                 what hidapi gives for each bridge: "path=… bus=… interface=…
+//                            usage=… release=… maker=… product=… container=…", tab between
 //   quit
 //
 // Notices are Windows' own: the window's messages are pumped whenever no
@@ -25,7 +29,17 @@
 #include "Exchanges.h"
 #include "HidapiHost.h"
 
+#include <hidapi/hidapi.h>
+#include <hidapi/hidapi_winapi.h>
 #include <windows.h>
+// clang-format off
+#include <cfgmgr32.h>
+extern "C" {
+#include <hidsdi.h>
+}
+#include <initguid.h>
+#include <devpkey.h>
+// clang-format on
 
 #include <chrono>
 #include <cstdio>
@@ -118,6 +132,84 @@ std::string narrow(const std::optional<std::u16string>& text)
     for (const char16_t c : *text)
         out += (c > 0x20 && c < 0x7F) ? static_cast<char>(c) : (c == u' ' ? ' ' : '?');
     return out.empty() ? "-" : out;
+}
+
+std::string narrow(const wchar_t* text)
+{
+    return text ? narrow(std::u16string(text, text + std::wcslen(text))) : "-";
+}
+
+// The interface list's size and an interface's property, asked of cfgmgr32.dll
+// as hidapi asks (LoadLibrary, GetProcAddress). Windows answers CR_SUCCESS for
+// the size of a class's list, and for an interface that does not exist
+// CR_NO_SUCH_DEVICE_INTERFACE or the like, never CR_CALL_NOT_IMPLEMENTED.
+// (The list itself is not asked for: a stub there would end the program.)
+std::string probeCfgmgr32()
+{
+    const HMODULE dll = LoadLibraryW(L"cfgmgr32.dll");
+    if (!dll)
+        return "no cfgmgr32.dll";
+    using Size = CONFIGRET(WINAPI*)(PULONG, LPGUID, DEVINSTID_W, ULONG);
+    using Property = CONFIGRET(WINAPI*)(LPCWSTR, const DEVPROPKEY*, DEVPROPTYPE*, PBYTE, PULONG, ULONG);
+    const auto size = reinterpret_cast<Size>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "CM_Get_Device_Interface_List_SizeW")));
+    const auto property = reinterpret_cast<Property>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "CM_Get_Device_Interface_PropertyW")));
+    std::string out;
+    const auto fault = [&out](const char* call, CONFIGRET cr) {
+        char code[16];
+        std::snprintf(code, sizeof code, " 0x%lX", cr);
+        out += (out.empty() ? "" : ", ") + std::string(call) + code;
+    };
+    GUID hid{};
+    HidD_GetHidGuid(&hid);
+    ULONG length = 0;
+    DEVPROPTYPE type = 0;
+    CONFIGRET cr = CR_SUCCESS;
+    if (!size)
+        out = "no CM_Get_Device_Interface_List_SizeW";
+    else if ((cr = size(&length, &hid, nullptr, CM_GET_DEVICE_INTERFACE_LIST_PRESENT)) != CR_SUCCESS)
+        fault("CM_Get_Device_Interface_List_SizeW", cr);
+    length = 0;
+    if (!property)
+        out += (out.empty() ? "" : ", ") + std::string("no CM_Get_Device_Interface_PropertyW");
+    else if ((cr = property(LR"(\\?\HID#NONE#0&0&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})",
+                            &DEVPKEY_Device_InstanceId, &type, nullptr, &length, 0))
+             == CR_CALL_NOT_IMPLEMENTED)
+        fault("CM_Get_Device_Interface_PropertyW", cr);
+    FreeLibrary(dll);
+    return out.empty() ? "ok" : out;
+}
+
+// What hidapi's listing and an open give for each bridge.
+std::string describe()
+{
+    std::string out;
+    hid_device_info* list = hid_enumerate(bridge::kBridgeVendorId, 0);
+    for (const hid_device_info* i = list; i; i = i->next) {
+        char fields[160];
+        std::snprintf(fields, sizeof fields, " bus=%d interface=%d usage=%04X:%04X release=%04X", i->bus_type,
+                      i->interface_number, i->usage_page, i->usage, i->release_number);
+        std::string container = "-";
+        if (hid_device* device = hid_open_path(i->path)) {
+            GUID id{};
+            if (hid_winapi_get_container_id(device, &id) == 0) {
+                wchar_t text[40] = {};
+                StringFromGUID2(id, text, 40);
+                container = narrow(text);
+            } else {
+                container = "(" + narrow(hid_error(device)) + ")";
+            }
+            hid_close(device);
+        }
+        out += out.empty() ? "" : "\t";
+        out += std::string("path=") + i->path + fields + " maker=" + narrow(i->manufacturer_string)
+            + " product=" + narrow(i->product_string) + " container=" + container;
+    }
+    if (!list)
+        out = "none (" + narrow(hid_error(nullptr)) + ")";
+    hid_free_enumeration(list);
+    return out;
 }
 
 struct Agent {
@@ -260,6 +352,10 @@ struct Agent {
         } else if (verb == "reset") {
             reset();
             answer = notices->ok() ? "ok" : "no notices: " + notices->error();
+        } else if (verb == "cfgmgr32") {
+            answer = probeCfgmgr32();
+        } else if (verb == "describe") {
+            answer = describe();
         } else if (verb == "quit") {
             return false;
         } else {

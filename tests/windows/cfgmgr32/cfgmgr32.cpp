@@ -1,11 +1,13 @@
-// A stand-in for the three Configuration Manager calls that wine 8.0's
-// cfgmgr32.dll lacks or leaves as stubs, and that hidapi's Windows backend
-// needs to list and describe HID interfaces: the interface list, its size, and
-// an interface's instance id. They answer through SetupAPI, as Windows' own
-// cfgmgr32 does. Everything else hidapi asks for goes to wine's SetupAPI
-// (cfgmgr32.def). Only the tests under wine use it: it is put beside the
-// program under test and chosen with WINEDLLOVERRIDES=cfgmgr32=n,b, and never
-// shipped. Windows has had all of these since Vista.
+// A stand-in for the three Configuration Manager calls that wine's
+// cfgmgr32.dll lacks or leaves as stubs (8.0 and 10.0 alike: 10.0 exports
+// CM_Get_Device_Interface_PropertyW, but as a stub), and that hidapi's
+// Windows backend needs to list and describe HID interfaces: the interface
+// list, its size, and an interface's instance id. They answer through
+// SetupAPI, as Windows' own cfgmgr32 does. Everything else hidapi asks for
+// goes to wine's SetupAPI (cfgmgr32.def). Only the tests under wine use it:
+// it is put beside the program under test and chosen with
+// WINEDLLOVERRIDES=cfgmgr32=n,b, and never shipped. Windows has had all of
+// these since Vista.
 
 #define CMAPI extern "C" __declspec(dllexport)
 #include <initguid.h>
