@@ -31,7 +31,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -803,38 +802,24 @@ TEST_F(WinePanel, TheInstalledCommandLineToolAnswersAsOnLinux)
     EXPECT_TRUE(contains(listedW.lines[0], "6017:0200") && contains(listedW.lines[0], "serial \"KRL-0001\""))
         << listedW.lines[0];
 
+    // The same lines, in the same order, times aside. The ramp is one on a
+    // single timer: where timers hand over to one another, which steps are
+    // made depends on how each platform's timers keep pace when ticks come
+    // late (Windows drops the ticks a timer missed, each timer on its own, so
+    // two started together drift apart on a busy machine); neither is promised.
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--json", "set", "pwm1=3", "peak=7"},
-          std::vector<std::string>{"--json", "--device", "c", "set", "pwm2=1"}}) {
+          std::vector<std::string>{"--json", "--device", "c", "set", "pwm2=1"},
+          std::vector<std::string>{"--json", "ramp", "seq1", "--interval", "10"}}) {
+        SCOPED_TRACE(args[1] + " " + args.back());
         const Ran w = windows(args);
         const Ran l = linux(args);
         EXPECT_EQ(w.status, l.status);
+        EXPECT_FALSE(w.lines.empty());
         ASSERT_EQ(w.lines.size(), l.lines.size());
         for (std::size_t i = 0; i < w.lines.size(); ++i)
             EXPECT_EQ(untimed(w.lines[i]), untimed(l.lines[i]));
     }
-
-    // The order of ramp steps that share a moment is each platform's own: the
-    // same steps, whatever their order.
-    const std::vector<std::string> ramp = {"--json", "ramp", "seq3", "--interval", "10"};
-    const Ran w = windows(ramp);
-    const Ran l = linux(ramp);
-    EXPECT_EQ(w.status, 0);
-    EXPECT_EQ(w.status, l.status);
-    std::vector<std::string> stepsW, stepsL;
-    for (const std::string& line : w.lines)
-        stepsW.push_back(untimed(line));
-    for (const std::string& line : l.lines)
-        stepsL.push_back(untimed(line));
-    std::sort(stepsW.begin(), stepsW.end());
-    std::sort(stepsL.begin(), stepsL.end());
-    std::vector<std::string> onlyW, onlyL;
-    std::set_difference(stepsW.begin(), stepsW.end(), stepsL.begin(), stepsL.end(),
-                        std::back_inserter(onlyW));
-    std::set_difference(stepsL.begin(), stepsL.end(), stepsW.begin(), stepsW.end(),
-                        std::back_inserter(onlyL));
-    EXPECT_EQ(onlyW, std::vector<std::string>{}) << "steps only on Windows";
-    EXPECT_EQ(onlyL, std::vector<std::string>{}) << "steps only on Linux";
 
     // A bridge pulled during a ramp: the bridge is lost, exit status 2.
     const auto before = machine.written(minor).size();
