@@ -201,22 +201,64 @@ TEST_F(BridgeLinkTest, OddlySizedRepliesAreReadSafely)
 {
     host.plug(bridgeAt("b1"));
     link.scan();
-
-    host.setReplyShape(ReplyShape::Short);
-    auto reply = link.transact(0x70, 0x45, 0x45);
-    EXPECT_EQ(reply.status, 0x01);
-    EXPECT_EQ(reply.first, 0);  // nothing came: the zeros stay
-    EXPECT_EQ(reply.second, 0);
-
     host.setReplyShape(ReplyShape::Long);
-    reply = link.transact(0x70, 0x46, 0x46);
+    const auto reply = link.transact(0x70, 0x46, 0x46);
     EXPECT_EQ(reply.status, 0x01);
     EXPECT_EQ(reply.first, 0x46);
+    EXPECT_EQ(reply.second, 0x46);
+}
 
-    host.setReplyShape(ReplyShape::Garbage);
-    reply = link.transact(0x70, 0x47, 0x47);
-    EXPECT_EQ(reply.status, 0xA5);
-    EXPECT_EQ(reply.outcome(), Outcome::Acknowledged);
+// The bridge echoes the command byte in bytes 2 and 3 of its reply. Only a
+// report that does is the command's answer: any other read meanwhile (a late
+// reply to an earlier command, another program's, a report of the bridge's
+// own, noise) is read past, and the command waits on for its own.
+TEST_F(BridgeLinkTest, AReplyIsTheCommandsOwnOnlyWhenItEchoesTheCommand)
+{
+    host.plug(bridgeAt("b1"));
+    link.scan();
+    struct Case {
+        const char* name;
+        ReplyShape shape;
+        std::vector<std::uint8_t> meanwhile;  // a report that comes while the command waits
+        const char* reply;                    // status, first, second
+        Outcome outcome;
+    };
+    const Case cases[] = {
+        {"its own reply", ReplyShape::Normal, {}, "01 47 47", Outcome::Acknowledged},
+        {"another command's reply first",
+         ReplyShape::Normal,
+         {0x00, 0x01, 0x46, 0x46},
+         "01 47 47",
+         Outcome::Acknowledged},
+        {"another command's NACK first",
+         ReplyShape::Normal,
+         {0x00, 0xF0, 0x46, 0x46},
+         "01 47 47",
+         Outcome::Acknowledged},
+        {"a report of the bridge's own, and then nothing",
+         ReplyShape::Silent,
+         {0x00, 0x01, 0xFF, 0xFF},
+         "00 00 00",
+         Outcome::NoAnswer},
+        {"a reply that echoes nothing", ReplyShape::Garbage, {}, "00 00 00", Outcome::NoAnswer},
+        {"a reply too short to echo", ReplyShape::Short, {}, "00 00 00", Outcome::NoAnswer},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.setReplyShape(c.shape);
+        if (!c.meanwhile.empty())
+            host.sendDuringNextWait("b1", c.meanwhile);
+        const auto reply = link.transact(0x70, 0x47, 0x47);
+        EXPECT_EQ(hex({reply.status, reply.first, reply.second}), c.reply);
+        EXPECT_EQ(reply.outcome(), c.outcome);
+        EXPECT_FALSE(reply.deviceLost);
+    }
+    // A reply that comes after the command gave up is no later command's answer.
+    host.setReplyShape(ReplyShape::Late);
+    EXPECT_EQ(link.transact(0x70, 0x48, 0x48).outcome(), Outcome::NoAnswer);
+    host.setReplyShape(ReplyShape::Silent);
+    const auto next = link.transact(0x70, 0x49, 0x49);
+    EXPECT_EQ(hex({next.status, next.first, next.second}), "00 00 00");
 }
 
 TEST_F(BridgeLinkTest, WithoutABridgeNothingIsWrittenAndNothingAnswers)

@@ -216,14 +216,26 @@ TEST(Commands, ALateReplyIsNotShownAsTheNextAnswer)
 TEST(Commands, RepliesAreShownAsTwoUpperCaseDigitsEach)
 {
     Panel p;
-    p.bridge.setReplyShape(ReplyShape::Garbage);
-    p.form->WriteDriverCommand(0x45, 0x45);
-    EXPECT_EQ(p.panel("StatusBar2", 3), "$A5- $3C- $C3");
+    p.form->WriteDriverCommand(0x0A, 0x0A);
+    EXPECT_EQ(p.panel("StatusBar2", 3), "$01- $0A- $0A");
     EXPECT_TRUE(p.portw().isEmpty());
 
-    p.bridge.setReplyShape(ReplyShape::Short);
-    p.form->WriteDriverCommand(0x45, 0x45);
-    EXPECT_EQ(p.panel("StatusBar2", 3), "$01- $00- $00");
+    p.bridge.setChipAddress(std::nullopt);
+    p.form->WriteDriverCommand(0xCB, 0xCB);
+    EXPECT_EQ(p.panel("StatusBar2", 3), "$F0- $CB- $CB");
+}
+
+// A report that does not echo the command is not its answer: the command
+// shows as unanswered, whatever that report's status says.
+TEST(Commands, AReplyThatDoesNotEchoTheCommandIsNoAnswer)
+{
+    for (const ReplyShape shape : {ReplyShape::Garbage, ReplyShape::Short}) {
+        Panel p;
+        p.bridge.setReplyShape(shape);
+        p.form->WriteDriverCommand(0x45, 0x45);
+        EXPECT_EQ(p.panel("StatusBar2", 3), "$00- $00- $00");
+        EXPECT_EQ(p.portw(), "USB error : device not connected");
+    }
 }
 
 TEST(Commands, WithoutABridgeEveryCommandReportsTheUsbError)

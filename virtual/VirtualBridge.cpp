@@ -301,10 +301,12 @@ int VirtualBridge::deviceRead(Slot& slot, std::span<std::uint8_t> report, std::c
         std::copy_n(first.begin(), n, report.begin());
         return static_cast<int>(n);
     };
-    if (!slot.ready.empty())
-        return deliver(slot.ready);
+    // A report the bridge sends of its own comes while the reader waits,
+    // before the reply to the report just written.
     if (timeout.count() > 0 && !slot.unasked.empty())
         return deliver(slot.unasked);
+    if (!slot.ready.empty())
+        return deliver(slot.ready);
     // Nothing yet: the reader waits out its time-out, and whatever was on its
     // way arrives just after.
     if (realTime_ && timeout.count() > 0)

@@ -94,7 +94,8 @@ public:
     // sent; the bridge is not gone).
     void setWritesFail(bool fail) { writesFail_ = fail; }
     // An input report the bridge at `path` sends of its own accord; the next
-    // read that waits receives it (a read that does not wait misses it).
+    // read that waits receives it, before the reply to the report just
+    // written (a read that does not wait misses it).
     void sendDuringNextWait(const std::string& path, Report report);
     // When true (the default), a reader waiting for a reply that does not
     // come really waits out its time-out, as with real hardware.

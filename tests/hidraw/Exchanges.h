@@ -68,7 +68,9 @@ inline const std::vector<Exchange> kExchanges = {
     {"a silent bridge", {"silent 1"}, "70 46 46", "00 00 00 no-answer", {"silent 0"}},
     {"a short reply", {"answer 01"}, "70 47 47", "00 00 00 no-answer", {"answer chip"}},
     {"a long reply", {"answer 0148484848"}, "70 48 48", "01 48 48 acknowledged", {"answer chip"}, ""},
-    {"a reply that makes no sense", {"answer 7F1234"}, "70 49 49", "7F 12 34 acknowledged", {"answer chip"}},
+    // A reply that does not echo the command is no answer to it: read past
+    // until the bound runs out.
+    {"a reply that echoes nothing", {"answer 7F1234"}, "70 49 49", "00 00 00 no-answer", {"answer chip"}},
     // A stalled output report (EPIPE on Linux; wine's and Windows' HID class
     // driver give ERROR_GEN_FAILURE, as for a bridge pulled during a write):
     // the bridge is still there, so the command went unanswered, and the next

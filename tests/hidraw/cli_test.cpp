@@ -7,6 +7,9 @@
 #include "HidapiHost.h"
 #include "Machine.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 #include <QTimer>
 
@@ -131,4 +134,35 @@ TEST_F(HidrawCli, ARampOnABridgeThatStopsTakingReportsGoesUnansweredThenAnswersA
     EXPECT_GE(r.lines().filter("  no answer").size(), 1) << r.out.toStdString();
     EXPECT_TRUE(r.lines().filter("bridge lost").isEmpty()) << r.out.toStdString();
     EXPECT_TRUE(r.lines().last().endsWith("  acknowledged")) << r.out.toStdString();
+}
+
+// A bridge that answers each command 320 ms late (the bound is 250 ms): every
+// reply comes while a later command waits, and is printed as the stray it is,
+// never as that command's answer.
+TEST_F(HidrawCli, RepliesThatComeLateArePrintedAsStraysNotAsTheNextCommandsAnswer)
+{
+    Machine machine(Notices::Kernel);
+    const int minor = machine.plug();
+    machine.tell(minor, "delay 320");
+    bridge::HidapiHost host;
+    const Result r = krl7741(host, "--json set pwm1=1 pwm2=2 pwm3=3 peak=4");
+    EXPECT_EQ(r.status, cli::kExitNoAnswer);
+    QStringList answered, strays;
+    for (const QString& line : r.lines()) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        const QString received
+            = QString::fromUtf8(QJsonDocument(o["received"].toArray()).toJson(QJsonDocument::Compact));
+        if (o.contains("message"))
+            answered << o["message"].toString() + " " + received + " " + o["verdict"].toString();
+        else
+            strays << received + " " + o["verdict"].toString()
+                    + (o["sent"].toArray().isEmpty() ? "" : " sent?");
+    }
+    EXPECT_EQ(answered.join('\n').toStdString(),
+              "PWM LED1 = $41 [] no answer\nPWM LED2 = $62 [] no answer\n"
+              "PWM LED3 = $83 [] no answer\nILED PEAK = $24 [] no answer");
+    // LED1's, LED2's and LED3's replies; LED3's may come after the program ends.
+    const QStringList late{"[1,65,65] stray report", "[1,98,98] stray report", "[1,131,131] stray report"};
+    EXPECT_GE(strays.size(), 2);
+    EXPECT_EQ(strays.join('\n').toStdString(), late.mid(0, strays.size()).join('\n').toStdString());
 }
