@@ -411,6 +411,7 @@ void TForm1::WriteDriverCommand(std::uint8_t first, std::uint8_t second)
         PORTW->insertPlainText(texts::kNotConnected);
         break;
     case bridge::Verdict::Acknowledged:
+    case bridge::Verdict::Stray:  // never a transaction's
         break;
     }
     // The link has already looked again: a bridge back in place shows as open.

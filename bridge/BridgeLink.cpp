@@ -80,9 +80,11 @@ Reply BridgeLink::transact(std::uint8_t address, std::uint8_t first, std::uint8_
 
     bool lost = false;
     bool written = false;
+    int strays = 0;
     if (device_) {
-        std::array<std::uint8_t, kReportSize> stale{};
-        for (int i = 0; i < kMaxStaleReports; ++i) {
+        // Whatever is queued now answers an earlier command, or none.
+        for (; strays < kMaxStrayReports; ++strays) {
+            std::array<std::uint8_t, kReportSize> stale{};
             if (device_->read(stale, std::chrono::milliseconds{0}) <= 0)
                 break;
         }
@@ -94,14 +96,30 @@ Reply BridgeLink::transact(std::uint8_t address, std::uint8_t first, std::uint8_
     std::fill_n(reportBuffer_.begin(), 9, std::uint8_t{0});  // see reportBuffer_
 
     // Nothing was sent when the write failed: whatever comes in now is no answer to it.
-    if (written && device_->read(report, kReplyTimeout) < 0)
-        lost = device_->gone();
+    const auto until = std::chrono::steady_clock::now() + kReplyTimeout;
+    bool own = false;
+    while (written && strays < kMaxStrayReports) {
+        const auto left
+            = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const int n = device_->read(report, std::max(left, std::chrono::milliseconds{0}));
+        if (n < 0)
+            lost = device_->gone();
+        if (n <= 0)
+            break;
+        own = answers(report.first(static_cast<std::size_t>(n)), output);
+        if (own)
+            break;
+        ++strays;  // another command's reply, or none's
+    }
+    if (!own)
+        std::fill_n(reportBuffer_.begin(), 9, std::uint8_t{0});  // no answer of its own came
 
     Reply reply;
     reply.status = reportBuffer_[1];
     reply.first = reportBuffer_[2];
     reply.second = reportBuffer_[3];
     reply.deviceLost = lost;
+    reply.strays = strays;
     if (lost) {
         // The handle is dead, but the bridge may already be back at the same
         // path (unplugged and replugged between two notices): look again now.

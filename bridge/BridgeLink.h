@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace bridge {
@@ -27,9 +28,9 @@ inline constexpr std::uint8_t kStatusNone = 0x00;  // the bridge did not answer 
 // window never seems frozen.
 inline constexpr std::chrono::milliseconds kReplyTimeout{250};
 
-// Input reports already queued when a transaction starts are late replies to
-// earlier ones; at most this many are discarded before the write.
-inline constexpr int kMaxStaleReports = 64;
+// Input reports that are not the command's answer (queued before its write, or
+// read while it waits): at most this many are read past in one transaction.
+inline constexpr int kMaxStrayReports = 64;
 
 struct ScanResult {
     enum class State { Opened, StillOpen, Disconnected };
@@ -45,8 +46,10 @@ struct ScanResult {
 };
 
 // What an exchange came to. The reply's status byte says which of the first
-// three (verdictOf); a lost bridge is the host's finding, never a reply's.
-enum class Verdict { Acknowledged, NotAcknowledged, NoAnswer, BridgeLost };
+// three (verdictOf); a lost bridge is the host's finding, never a reply's. A
+// stray is an input report that answered no command: the record notes it, a
+// transaction never ends in it.
+enum class Verdict { Acknowledged, NotAcknowledged, NoAnswer, BridgeLost, Stray };
 using Outcome = Verdict;
 
 // What a status byte says: a NACK, no status (the bridge did not answer, or
@@ -69,11 +72,23 @@ constexpr Report outputReport(std::uint8_t address, std::uint8_t first, std::uin
     return {kReportId, address, first, second};
 }
 
+// Whether `input` (report id first) answers `output`: the bridge echoes the
+// command's two bytes in bytes 2 and 3 of its reply, so any other report
+// (a late reply to an earlier command, another program's, one of the
+// bridge's own, one too short to carry the echo) answers some other command
+// or none. The one rule, for the link and the record alike.
+constexpr bool answers(std::span<const std::uint8_t> input, std::span<const std::uint8_t> output)
+{
+    return input.size() >= kReportSize && output.size() >= kReportSize && input[2] == output[2]
+        && input[3] == output[3];
+}
+
 struct Reply {
     std::uint8_t status = kStatusNone;
     std::uint8_t first = 0;
     std::uint8_t second = 0;
     bool deviceLost = false;  // the write or read found the bridge gone; it is closed now
+    int strays = 0;           // input reports read past: not this command's answer
     // When deviceLost: the scan made right after letting the bridge go, so a
     // bridge that is back (at the same place or another) is open again.
     ScanResult rescan;
@@ -100,10 +115,11 @@ public:
     // as the bridge; until then (the default) any does.
     void setSerialFilter(std::u16string serial) { serialFilter_.emplace(std::move(serial)); }
 
-    // One transaction: writes 00 <address> <first> <second>, then reads the
-    // reply. Never blocks longer than kReplyTimeout for the read. A failed
-    // write is not followed by a read: the command goes unanswered. A bridge
-    // found gone is released and the bridges are scanned for again at once.
+    // One transaction: writes 00 <address> <first> <second>, then reads until
+    // its own reply comes (answers()), reading past any other report, for
+    // kReplyTimeout at most from the write. A failed write is not followed by
+    // a read: the command goes unanswered. A bridge found gone is released
+    // and the bridges are scanned for again at once.
     Reply transact(std::uint8_t address, std::uint8_t first, std::uint8_t second);
 
     bool connected() const { return connected_; }

@@ -17,6 +17,11 @@ void TextOutput::transaction(const Transaction& t)
     out_ << t.byte.description << ": " << record::text(t.exchange) << Qt::endl;
 }
 
+void TextOutput::stray(const record::Exchange& stray, record::TimePoint)
+{
+    out_ << record::text(stray) << Qt::endl;
+}
+
 void TextOutput::bridge(const Listed& listed)
 {
     auto text = [](const std::optional<std::u16string>& s) {
@@ -41,6 +46,11 @@ void JsonOutput::transaction(const Transaction& t)
     if (t.byte.level)
         object.insert(QStringLiteral("level"), *t.byte.level);
     line(object);
+}
+
+void JsonOutput::stray(const record::Exchange& stray, record::TimePoint origin)
+{
+    line(record::json(stray, origin));
 }
 
 void JsonOutput::bridge(const Listed& listed)

@@ -41,6 +41,8 @@ class Output {
 public:
     virtual ~Output() = default;
     virtual void transaction(const Transaction& t) = 0;
+    // A report that answered no command, in the record's form.
+    virtual void stray(const record::Exchange& stray, record::TimePoint origin) = 0;
     virtual void bridge(const Listed& listed) = 0;
 };
 
@@ -50,6 +52,7 @@ class TextOutput final : public Output {
 public:
     explicit TextOutput(QTextStream& out) : out_(out) {}
     void transaction(const Transaction& t) override;
+    void stray(const record::Exchange& stray, record::TimePoint origin) override;
     void bridge(const Listed& listed) override;
 
 private:
@@ -62,6 +65,7 @@ class JsonOutput final : public Output {
 public:
     explicit JsonOutput(QTextStream& out) : out_(out) {}
     void transaction(const Transaction& t) override;
+    void stray(const record::Exchange& stray, record::TimePoint origin) override;
     void bridge(const Listed& listed) override;
 
 private:

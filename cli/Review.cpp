@@ -25,11 +25,13 @@ public:
     {
         const QString meaning = record::meaning(logged.exchange, kPoint);
         if (!json_) {
-            out_ << QStringLiteral("line %1  %2 ms  %3  %4: %5")
+            // A stray report carries no command, so no meaning.
+            out_ << QStringLiteral("line %1  %2 ms  %3  %4")
                         .arg(logged.line)
                         .arg(record::sinceStartText(logged.tMs),
-                             logged.time.isValid() ? isoTime(logged.time) : QStringLiteral("-"), meaning,
-                             record::text(logged.exchange))
+                             logged.time.isValid() ? isoTime(logged.time) : QStringLiteral("-"),
+                             (meaning.isEmpty() ? QString() : meaning + QStringLiteral(": "))
+                                 + record::text(logged.exchange))
                  << Qt::endl;
             return;
         }
@@ -53,8 +55,7 @@ public:
 
     void summary(const QString& file, const record::Summary& s)
     {
-        const record::Verdict verdicts[] = {record::Verdict::Acknowledged, record::Verdict::NotAcknowledged,
-                                            record::Verdict::NoAnswer, record::Verdict::BridgeLost};
+        const auto& verdicts = record::kAllVerdicts;
         if (json_) {
             QJsonObject counts;
             for (const record::Verdict v : verdicts)

@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 
@@ -54,7 +55,10 @@ Session::Session(const Invocation& invocation, bridge::HIDapi& host, QTextStream
       err_(err)
 {
     QObject::connect(&record_, &record::Record::added, [this](const record::Exchange& exchange) {
-        last_ = exchange;
+        if (exchange.verdict == record::Verdict::Stray)
+            strays_.push_back(exchange);
+        else
+            last_ = exchange;
         if (inv_.trace)
             err_ << record::text(exchange) << Qt::endl;
     });
@@ -117,6 +121,7 @@ void Session::list()
 bool Session::exchange(const Byte& byte)
 {
     last_.reset();
+    strays_.clear();
     const bridge::Reply reply = link_.transact(inv_.address, byte.value, byte.value);
     if (!last_) {  // nothing was written: no bridge to write to
         last_.emplace();
@@ -136,9 +141,19 @@ bool Session::exchange(const Byte& byte)
     case record::Verdict::BridgeLost:
         status = kExitNoAnswer;
         break;
+    case record::Verdict::Stray:  // never a transaction's
+        break;
     }
     status_ = std::max(status_, status);
+    // In the order they came: the reports queued before the write, the
+    // transaction, the reports read while it waited.
+    const auto before = [this](const record::Exchange& stray) { return stray.at < last_->at; };
+    const auto during = std::stable_partition(strays_.begin(), strays_.end(), before);
+    for (auto s = strays_.begin(); s != during; ++s)
+        out_->stray(*s, record_.origin());
     out_->transaction({*last_, record_.origin(), byte});
+    for (auto s = during; s != strays_.end(); ++s)
+        out_->stray(*s, record_.origin());
     if (reply.deviceLost)
         error(QStringLiteral("the bridge was lost"));
     return !reply.deviceLost;

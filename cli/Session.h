@@ -36,6 +36,7 @@ private:
     std::unique_ptr<Output> out_;
     QTextStream& err_;
     std::optional<record::Exchange> last_;  // the exchange the last transaction made
+    std::vector<record::Exchange> strays_;  // the stray reports read during it
     int status_ = kExitAcknowledged;
 };
 

@@ -9,8 +9,7 @@ namespace monitor {
 std::uint64_t RecordSource::firstNumber() const
 {
     long long all = 0;
-    for (const record::Verdict v : {record::Verdict::Acknowledged, record::Verdict::NotAcknowledged,
-                                    record::Verdict::NoAnswer, record::Verdict::BridgeLost})
+    for (const record::Verdict v : record::kAllVerdicts)
         all += record_.count(v);
     return static_cast<std::uint64_t>(all) - record_.exchanges().size();
 }

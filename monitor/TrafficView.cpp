@@ -23,6 +23,7 @@ constexpr std::array<Count, record::kVerdicts> kCounts{{
     {record::Verdict::NotAcknowledged, "NackCount", "NACK"},
     {record::Verdict::NoAnswer, "NoAnswerCount", "No answer"},
     {record::Verdict::BridgeLost, "BridgeLostCount", "Bridge lost"},
+    {record::Verdict::Stray, "StrayCount", "Stray"},
 }};
 
 }  // namespace

@@ -14,7 +14,11 @@ namespace record {
 
 struct Filter;
 
-inline constexpr std::size_t kVerdicts = 4;
+// Every bridge::Verdict, in its order: the one list of them.
+inline constexpr std::array kAllVerdicts{bridge::Verdict::Acknowledged, bridge::Verdict::NotAcknowledged,
+                                         bridge::Verdict::NoAnswer, bridge::Verdict::BridgeLost,
+                                         bridge::Verdict::Stray};
+inline constexpr std::size_t kVerdicts = kAllVerdicts.size();
 // A count for each bridge::Verdict, indexed by it.
 using VerdictCounts = std::array<long long, kVerdicts>;
 

@@ -74,6 +74,8 @@ QString verdictText(Verdict verdict)
         break;
     case Verdict::BridgeLost:
         return QStringLiteral("bridge lost");
+    case Verdict::Stray:
+        return QStringLiteral("stray report");
     }
     return QStringLiteral("no answer");
 }
@@ -88,10 +90,10 @@ QString hexBytes(const Bytes& bytes)
 
 QString text(const Exchange& exchange)
 {
+    const auto bytes
+        = [](const Bytes& report) { return report.empty() ? QStringLiteral("(nothing)") : hexBytes(report); };
     return QStringLiteral("%1 -> %2  %3")
-        .arg(hexBytes(exchange.sent),
-             exchange.received.empty() ? QStringLiteral("(nothing)") : hexBytes(exchange.received),
-             verdictText(exchange.verdict));
+        .arg(bytes(exchange.sent), bytes(exchange.received), verdictText(exchange.verdict));
 }
 
 double loggedMs(double ms) { return std::round(ms * 1000.0) / 1000.0; }

@@ -52,6 +52,8 @@ struct Registers {
     bool operator==(const Registers&) const = default;
 };
 
+// One exchange, or a stray report (Verdict::Stray: an input report that
+// answered no command, `sent` empty, `at` when it was read).
 struct Exchange {
     TimePoint at;    // when the output report was written
     Bytes sent;      // the output report, report id first
@@ -66,12 +68,13 @@ struct Exchange {
 // a reply too short to hold one is no answer.
 Verdict verdictOf(const Bytes& reply);
 
-// "acknowledged", "not acknowledged", "no answer", "bridge lost".
+// "acknowledged", "not acknowledged", "no answer", "bridge lost", "stray report".
 QString verdictText(Verdict verdict);
 // "00 70 41 41": each byte as two upper-case hexadecimal digits.
 QString hexBytes(const Bytes& bytes);
 // The text form of an exchange: "00 70 41 41 -> 00 01 41 41  acknowledged";
-// the reply reads "(nothing)" when none came.
+// the reply reads "(nothing)" when none came, and so does what was sent for a
+// stray report: "(nothing) -> 00 01 FF FF  stray report".
 QString text(const Exchange& exchange);
 // The JSON form: t_ms (milliseconds from `origin` to the write, to the
 // microsecond), sent and received (the reports without their report id) and

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace record {
 namespace {
@@ -15,7 +17,11 @@ public:
     }
     // Let go of (lost, unplugged, or another bridge chosen): whatever it held
     // is no longer known.
-    ~Device() override { record_.forgetRegisters(record_.now()); }
+    ~Device() override
+    {
+        finish({}, Verdict::NoAnswer);
+        record_.forgetRegisters(record_.now());
+    }
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
@@ -31,19 +37,25 @@ public:
         return n;
     }
 
-    // The read that waits is the one for the report written; reads that do
-    // not wait (late replies discarded before a write) belong to no exchange.
+    // A report that answers the one written (bridge::answers) ends its
+    // exchange; any other is a stray, noted after the exchange it came during
+    // (or at once, between exchanges). A read that finds nothing ends the
+    // wait: the report written went unanswered.
     int read(std::span<std::uint8_t> report, std::chrono::milliseconds timeout) override
     {
         const int n = inner_->read(report, timeout);
         if (n > 0) {
-            Bytes reply(report.begin(), report.begin() + n);
-            const Verdict verdict = verdictOf(reply);
-            finish(std::move(reply), verdict);
-        } else if (n < 0) {
-            finish({}, inner_->gone() ? Verdict::BridgeLost : Verdict::NoAnswer);
-        } else if (timeout.count() > 0) {
-            finish({}, Verdict::NoAnswer);
+            Bytes input(report.begin(), report.begin() + n);
+            if (pending_ && bridge::answers(input, *pending_)) {
+                const Verdict verdict = verdictOf(input);
+                finish(std::move(input), verdict);
+            } else if (pending_) {
+                strays_.push_back({record_.now(), std::move(input)});
+            } else {
+                record_.add(record_.now(), {}, std::move(input), Verdict::Stray);
+            }
+        } else {
+            finish({}, n < 0 && inner_->gone() ? Verdict::BridgeLost : Verdict::NoAnswer);
         }
         return n;
     }
@@ -59,12 +71,16 @@ private:
         Bytes sent = std::move(*pending_);
         pending_.reset();
         record_.add(at_, std::move(sent), std::move(reply), verdict);
+        for (auto& [at, input] : strays_)
+            record_.add(at, {}, std::move(input), Verdict::Stray);
+        strays_.clear();
     }
 
     std::unique_ptr<bridge::HidDevice> inner_;
     Record& record_;
     std::optional<Bytes> pending_;
     TimePoint at_;
+    std::vector<std::pair<TimePoint, Bytes>> strays_;  // read while pending_ waited
 };
 
 }  // namespace

@@ -37,8 +37,7 @@ std::optional<Bytes> report(const QJsonObject& object, QLatin1String key)
 template <typename Text>
 std::optional<Verdict> verdictNamed(const Text& text)
 {
-    for (const Verdict v :
-         {Verdict::Acknowledged, Verdict::NotAcknowledged, Verdict::NoAnswer, Verdict::BridgeLost}) {
+    for (const Verdict v : kAllVerdicts) {
         if (verdictText(v) == text)
             return v;
     }
@@ -76,6 +75,8 @@ public:
             return std::nullopt;
         if (received->size() == 1)
             received->clear();  // no reply came
+        if (sent->size() == 1)
+            sent->clear();  // a stray report: nothing was sent
         logged.exchange = {atMs(logged.tMs), std::move(*sent), std::move(*received), *v, {}};
         return logged;
     }
@@ -259,6 +260,8 @@ ParsedLine parseJsonLine(const QByteArray& line)
     }
     if (received->size() == 1)
         received->clear();  // no reply came
+    if (sent->size() == 1)
+        sent->clear();  // a stray report: nothing was sent
     logged.exchange = {atMs(logged.tMs), std::move(*sent), std::move(*received), *verdict, {}};
     parsed.logged = std::move(logged);
     return parsed;
@@ -323,7 +326,8 @@ void LogReader::handle(QByteArray line)
 void Summary::add(const Logged& logged)
 {
     ++counts[static_cast<std::size_t>(logged.exchange.verdict)];
-    ++exchanges;
+    if (logged.exchange.verdict != Verdict::Stray)
+        ++exchanges;
     if (!firstMs)
         firstMs = logged.tMs;
     lastMs = logged.tMs;

@@ -90,7 +90,7 @@ private:
 // What a file holds, counted as a review shows it.
 struct Summary {
     std::array<long long, kVerdicts> counts{};
-    long long exchanges = 0;
+    long long exchanges = 0;  // stray reports not among them
     std::optional<double> firstMs, lastMs;
     QDateTime firstTime, lastTime;
     long long malformed = 0;

@@ -89,6 +89,8 @@ TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
         std::uint8_t command;
         Bytes received;
         Verdict verdict;
+        Bytes stray = {};        // a report read meanwhile that does not echo the command
+        Bytes strayBefore = {};  // one queued before the write (an earlier command's late reply)
     };
     const auto unplugOnWrite = [](Rig& rig) {
         const auto unplug = [&rig] { rig.board.unplug(kBoard, false); };
@@ -109,15 +111,31 @@ TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
         {"short",
          [](Rig& r) { r.board.setReplyShape(ReplyShape::Short); },
          0x48,
-         {0x00, 0x01},
-         Verdict::Acknowledged},
+         {},
+         Verdict::NoAnswer,
+         {0x00, 0x01}},
         {"garbage",
          [](Rig& r) { r.board.setReplyShape(ReplyShape::Garbage); },
          0x49,
-         {0x5A, 0xA5, 0x3C, 0xC3},
-         Verdict::Acknowledged},
+         {},
+         Verdict::NoAnswer,
+         {0x5A, 0xA5, 0x3C, 0xC3}},
+        {"another command's reply first",
+         [](Rig& r) {
+             r.board.sendDuringNextWait(kBoard, {0x00, 0x01, 0x41, 0x41});
+         },
+         0x4E,
+         {0x00, 0x01, 0x4E, 0x4E},
+         Verdict::Acknowledged,
+         {0x00, 0x01, 0x41, 0x41}},
         {"late", [](Rig& r) { r.board.setReplyShape(ReplyShape::Late); }, 0x4A, {}, Verdict::NoAnswer},
-        {"write stalls", [](Rig& r) { r.board.setWritesFail(true); }, 0x4B, {}, Verdict::NoAnswer},
+        {"write stalls",
+         [](Rig& r) { r.board.setWritesFail(true); },
+         0x4B,
+         {},
+         Verdict::NoAnswer,
+         {},
+         {0x00, 0x01, 0x4A, 0x4A}},
         {"unplugged mid-exchange", unplugOnWrite, 0x4C, {}, Verdict::BridgeLost},
         {"plugged in again", replug, 0x4D, {0x00, 0x01, 0x4D, 0x4D}, Verdict::Acknowledged},
     };
@@ -131,19 +149,24 @@ TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
         rig.board.setWritesFail(false);
         fault.before(rig);
         const record::TimePoint at = rig.now;
+        if (!fault.strayBefore.empty())
+            expected.push_back({at, {}, fault.strayBefore, Verdict::Stray, view.pwm, rig.wall});
         rig.send(fault.command);
         if (fault.verdict == Verdict::BridgeLost)
             view = {};  // the chip may have lost its power with the bridge
         if (fault.verdict == Verdict::Acknowledged)
             view.apply(fault.command);
         expected.push_back({at, report(fault.command), fault.received, fault.verdict, view.pwm, rig.wall});
+        if (!fault.stray.empty())  // noted after the exchange it came during
+            expected.push_back({at, {}, fault.stray, Verdict::Stray, view.pwm, rig.wall});
     }
     EXPECT_EQ(std::vector<Exchange>(rig.traffic.exchanges().begin(), rig.traffic.exchanges().end()),
               expected);
-    EXPECT_EQ(rig.traffic.count(Verdict::Acknowledged), 4);
+    EXPECT_EQ(rig.traffic.count(Verdict::Acknowledged), 3);
     EXPECT_EQ(rig.traffic.count(Verdict::NotAcknowledged), 1);
-    EXPECT_EQ(rig.traffic.count(Verdict::NoAnswer), 3);
+    EXPECT_EQ(rig.traffic.count(Verdict::NoAnswer), 5);
     EXPECT_EQ(rig.traffic.count(Verdict::BridgeLost), 1);
+    EXPECT_EQ(rig.traffic.count(Verdict::Stray), 4);
 }
 
 TEST(Record, TheRegistersAreTheAcknowledgedCommandsOnly)
@@ -263,6 +286,9 @@ TEST(Record, TheTextAndJsonFormsOfAnExchange)
         {{origin, report(0x41), {}, Verdict::BridgeLost, {}, {}},
          "00 70 41 41 -> (nothing)  bridge lost",
          R"({"t_ms":0,"sent":[112,65,65],"received":[],"verdict":"bridge lost"})"},
+        {{origin + 3ms, {}, {0x00, 0x01, 0xFF, 0xFF}, Verdict::Stray, {}, {}},
+         "(nothing) -> 00 01 FF FF  stray report",
+         R"({"t_ms":3,"sent":[],"received":[1,255,255],"verdict":"stray report"})"},
     };
     for (const Form& form : forms) {
         EXPECT_EQ(record::text(form.exchange), form.text);

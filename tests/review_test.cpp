@@ -58,6 +58,8 @@ struct Logged {
                 reply = {0, status, command, command};
             record.add(now, {0, 0x70, command, command}, reply, verdict);
         }
+        now += 1250us;
+        record.add(now, {}, {0, 0x01, 0xFF, 0xFF}, Verdict::Stray);  // a report that answered nothing
     }
     QString time(std::size_t i) const { return record.line(record.exchanges()[i]).value("time").toString(); }
     record::TimePoint now = record::TimePoint{} + 1h;
@@ -83,7 +85,7 @@ TEST(Review, PrintsTheFailuresWithTheirTimesAndMeaningsThenTheCounts)
     const Result text = review({path});
     EXPECT_EQ(text.status, cli::kExitNoAnswer);
     EXPECT_EQ(text.err, "");
-    ASSERT_EQ(text.lines.size(), 5);
+    ASSERT_EQ(text.lines.size(), 6);
     EXPECT_EQ(text.lines[0],
               "line 2  2.500 ms  " + log.time(1)
                   + "  GRADUAL DIMMING = $EC (96ms): 00 70 EC EC -> 00 F0 EC EC  not acknowledged");
@@ -93,25 +95,28 @@ TEST(Review, PrintsTheFailuresWithTheirTimesAndMeaningsThenTheCounts)
     EXPECT_EQ(text.lines[2],
               "line 5  6.250 ms  " + log.time(4)
                   + "  PWM LED1 = $5F (96.875%): 00 70 5F 5F -> (nothing)  bridge lost");
-    EXPECT_EQ(text.lines[3],
-              path + ": 5 exchanges, t_ms 1.250 to 6.250 (" + log.time(0) + " to " + log.time(4) + ")");
+    EXPECT_EQ(text.lines[3], "line 6  7.500 ms  " + log.time(5) + "  (nothing) -> 00 01 FF FF  stray report");
     EXPECT_EQ(text.lines[4],
-              "acknowledged 2, not acknowledged 1, no answer 1, bridge lost 1; 0 lines skipped");
+              path + ": 5 exchanges, t_ms 1.250 to 7.500 (" + log.time(0) + " to " + log.time(5) + ")");
+    EXPECT_EQ(text.lines[5],
+              "acknowledged 2, not acknowledged 1, no answer 1, bridge lost 1, stray report 1; "
+              "0 lines skipped");
 
     // For scripts: each failure is the log's own line, with its line number and meaning added.
     const Result json = review({QStringLiteral("--json"), path});
     EXPECT_EQ(json.status, cli::kExitNoAnswer);
-    ASSERT_EQ(json.lines.size(), 4);
+    ASSERT_EQ(json.lines.size(), 5);
     QJsonObject nack = log.record.line(log.record.exchanges()[1]);
     nack.insert("line", 2);
     nack.insert("message", "GRADUAL DIMMING = $EC (96ms)");
     EXPECT_EQ(QJsonDocument::fromJson(json.lines[0].toUtf8()).object(), nack);
-    const QJsonObject summary = QJsonDocument::fromJson(json.lines[3].toUtf8()).object();
+    const QJsonObject summary = QJsonDocument::fromJson(json.lines[4].toUtf8()).object();
     EXPECT_EQ(summary.value("exchanges").toInt(), 5);
     EXPECT_EQ(summary.value("skipped").toInt(), 0);
     EXPECT_EQ(summary.value("counts").toObject().value("acknowledged").toInt(), 2);
     EXPECT_EQ(summary.value("counts").toObject().value("bridge lost").toInt(), 1);
-    EXPECT_EQ(summary.value("last_time").toString(), log.time(4));
+    EXPECT_EQ(summary.value("counts").toObject().value("stray report").toInt(), 1);
+    EXPECT_EQ(summary.value("last_time").toString(), log.time(5));
 }
 
 TEST(Review, AMalformedLineIsReportedByNumberAndSkipped)
@@ -147,7 +152,7 @@ TEST(Review, AMalformedLineIsReportedByNumberAndSkipped)
         "line 9 skipped: not a JSON object",
         "line 10 skipped: time is not a date and time",
         path + ": 3 exchanges, t_ms 1.500 to 8.000 (2026-12-09T10:00:00.001Z to 2026-12-09T10:00:00.008Z)",
-        "acknowledged 2, not acknowledged 1, no answer 0, bridge lost 0; 7 lines skipped"};
+        "acknowledged 2, not acknowledged 1, no answer 0, bridge lost 0, stray report 0; 7 lines skipped"};
     ASSERT_GE(run.lines.size(), 2);
     EXPECT_TRUE(run.lines[0].startsWith("line 2 skipped: not JSON: ")) << run.lines[0].toStdString();
     EXPECT_EQ(run.lines.mid(1), expected.mid(1));

@@ -28,6 +28,9 @@ inline std::string describe(const bridge::Reply& reply)
     case bridge::Verdict::BridgeLost:
         verdict = "lost";
         break;
+    case bridge::Verdict::Stray:
+        verdict = "stray";
+        break;
     }
     char text[64];
     std::snprintf(text, sizeof text, "%02X %02X %02X %s", reply.status, reply.first, reply.second, verdict);

@@ -52,10 +52,12 @@ TEST_F(HidrawRecord, EveryFaultOfTheBridgeGetsItsVerdict)
         std::uint8_t command;
         Bytes received;
         Verdict verdict;
+        Bytes stray = {};  // noted after the exchange: a report that answered no command
     };
     // The bridge sends a report of its own (the node puts the report id
     // first) while the panel waits for the reply that never comes: a short
-    // one, which the kernel drops, or noise, cut to the four bytes read.
+    // one, which the kernel drops, or noise, cut to the four bytes read and
+    // noted as the stray it is.
     const auto sendsInstead = [&](const char* hex) {
         return [&machine, &minor, hex] {
             machine.tell(minor, "silent 1");
@@ -87,7 +89,7 @@ TEST_F(HidrawRecord, EveryFaultOfTheBridgeGetsItsVerdict)
          Verdict::NotAcknowledged},
         {"silent", [&] { machine.tell(minor, "silent 1"); }, 0x47, {}, Verdict::NoAnswer},
         {"short: dropped by the HID core", sendsInstead("01"), 0x48, {}, Verdict::NoAnswer},
-        {"garbage", sendsInstead("5AA53CC3"), 0x49, {0x00, 0x5A, 0xA5, 0x3C}, Verdict::Acknowledged},
+        {"garbage", sendsInstead("5AA53CC3"), 0x49, {}, Verdict::NoAnswer, {0x00, 0x5A, 0xA5, 0x3C}},
         {"write stalls", [&] { machine.tell(minor, "writefail 32"); }, 0x4A, {}, Verdict::NoAnswer},  // EPIPE
         {"unplugged mid-exchange", unplugMidway, 0x4B, {}, Verdict::BridgeLost},
         {"plugged in again", replug, 0x4C, {0x00, 0x01, 0x4C, 0x4C}, Verdict::Acknowledged},
@@ -101,6 +103,8 @@ TEST_F(HidrawRecord, EveryFaultOfTheBridgeGetsItsVerdict)
         machine.ask(minor, "opens");  // the node has taken the commands before the exchange
         link.transact(0x70, fault.command, fault.command);
         expected.emplace_back(Bytes{0x00, 0x70, fault.command, fault.command}, fault.received, fault.verdict);
+        if (!fault.stray.empty())
+            expected.emplace_back(Bytes{}, fault.stray, Verdict::Stray);
     }
     for (const record::Exchange& e : traffic.exchanges())
         recordedAs.emplace_back(e.sent, e.received, e.verdict);
