@@ -5,6 +5,7 @@
 #include "Exchanges.h"
 #include "HidapiHost.h"
 #include "Machine.h"
+#include "ReplyCases.h"
 
 #include <gtest/gtest.h>
 
@@ -43,11 +44,7 @@ TEST(HidrawExchanges, EveryExchangeOfTheFaultTableEndsAsTheTableSays)
     }
 }
 
-// The bridge echoes the command byte in bytes 2 and 3 of its reply, and
-// hidraw gives every input report to every open file: a reply that comes
-// after its command gave up, another program's reply and a report of the
-// bridge's own all reach the link while a later command waits. None of them
-// is that command's answer; its own is, when it comes within the bound.
+// Reports that are not the waiting command's answer (ReplyCases.h).
 TEST(HidrawExchanges, AReplyIsCreditedOnlyToItsOwnCommand)
 {
     HIDRAW_REQUIRE_MACHINE();
@@ -56,37 +53,8 @@ TEST(HidrawExchanges, AReplyIsCreditedOnlyToItsOwnCommand)
     bridge::HidapiHost host;
     bridge::BridgeLink link(host);
     ASSERT_EQ(link.scan().state, bridge::ScanResult::State::Opened);
-    const auto send = [&link](std::uint8_t command) {
-        return hidraw_sim::describe(link.transact(0x70, command, command));
-    };
-
-    // Each reply comes 320 ms late, while the next command waits (the bound is 250 ms).
-    machine.tell(minor, "delay 320");
-    for (const std::uint8_t command : {0x41, 0x62, 0x83, 0x24}) {
-        SCOPED_TRACE(command);
-        EXPECT_EQ(send(command), "00 00 00 no-answer");
-    }
-    machine.tell(minor, "delay 0");
-    std::this_thread::sleep_for(400ms);  // the last late reply arrives
-    EXPECT_EQ(send(0x45), "01 45 45 acknowledged");
-
-    // A silent bridge sends one report of its own while a command waits.
-    machine.tell(minor, "silent 1");
-    machine.tell(minor, "send 50 01FFFF");
-    EXPECT_EQ(send(0x46), "00 00 00 no-answer");
-    machine.tell(minor, "silent 0");
-
-    // Another program's command, written just before ours; the bridge answers
-    // both, in turn, to both programs.
-    bridge::OpenResult other = host.open(link.path());
-    ASSERT_TRUE(other.device) << other.error;
-    machine.tell(minor, "delay 150");
-    const std::uint8_t theirs[] = {0x00, 0x70, 0x4C, 0x4C};
-    ASSERT_EQ(other.device->write(theirs), 4);
-    EXPECT_EQ(send(0x47), "01 47 47 acknowledged");
-    std::uint8_t reply[4] = {};
-    ASSERT_EQ(other.device->read(reply, 1s), 4);
-    EXPECT_EQ(reply[2], 0x4C) << "the other program's own reply came first";
+    hidraw_sim::expectEachReplyCreditedToItsOwnCommand(
+        host, link, [&](const std::string& command) { machine.tell(minor, command); });
 }
 
 // A bridge that stops taking output reports: the kernel holds the write

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -157,6 +158,14 @@ void Gadget::tell(const std::string& command)
         return;
     }
     const std::lock_guard lock(mutex_);
+    if (verb == "send") {
+        int ms = 0;
+        std::string hex;
+        in >> ms >> hex;
+        scheduled_.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
+                                hidraw_sim::fromHex(hex));
+        return;
+    }
     if (!behaviour_.command(verb, in))
         throw std::invalid_argument("a gadget does not play \"" + command + "\"");
 }
@@ -181,15 +190,36 @@ std::string Gadget::hidraw() const
 }
 
 // Reads each output report and answers it as the bridge's behaviour says,
-// until the stop event.
+// and sends the reports of its own when they are due, until the stop event.
 void Gadget::serve(int device)
 {
     std::uint8_t buffer[64];
     for (;;) {
         // While stalled only the stop event is waited for, looking again every few ms.
         const bool taking = !stalled_;
+        int timeout = taking ? -1 : 5;
+        std::vector<hidraw_sim::Report> due;
+        {
+            const std::lock_guard lock(mutex_);
+            const auto now = std::chrono::steady_clock::now();
+            std::erase_if(scheduled_, [&](const auto& s) {
+                if (s.first > now)
+                    return false;
+                due.push_back(s.second);
+                return true;
+            });
+            for (const auto& s : scheduled_) {
+                const auto ms = std::chrono::ceil<std::chrono::milliseconds>(s.first - now).count();
+                timeout = timeout < 0 ? static_cast<int>(ms) : std::min(timeout, static_cast<int>(ms));
+            }
+        }
+        const bool sent = std::all_of(due.begin(), due.end(), [device](const hidraw_sim::Report& report) {
+            return ::write(device, report.data(), report.size()) >= 0 || errno == EAGAIN;
+        });
+        if (!sent)
+            break;
         pollfd fds[] = {{stop_, POLLIN, 0}, {device, POLLIN, 0}};
-        if (::poll(fds, taking ? 2 : 1, taking ? -1 : 5) < 0 && errno != EINTR)
+        if (::poll(fds, taking ? 2 : 1, timeout) < 0 && errno != EINTR)
             break;
         if (fds[0].revents)
             break;

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kernel_guest {
@@ -48,7 +49,8 @@ public:
     // Changes the serial number the next plug shows (only while unplugged).
     void setSerial(const std::string& serial);
 
-    // A command to the bridge (BridgeBehaviour.h), or "stall 1|0": the device
+    // A command to the bridge (BridgeBehaviour.h), "send <ms> <hex>": an input
+    // report the bridge sends of its own, in <ms>, or "stall 1|0": the device
     // side stops taking output reports (the host's writes back up), or takes
     // them again.
     void tell(const std::string& command);
@@ -69,6 +71,7 @@ private:
     std::mutex mutex_;
     hidraw_sim::BridgeBehaviour behaviour_;
     std::vector<std::string> written_;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, hidraw_sim::Report>> scheduled_;
     std::atomic<bool> stalled_{false};
     std::thread device_;
     int stop_ = -1;  // an eventfd that ends the device side

@@ -15,6 +15,7 @@
 #include "HidapiHost.h"
 #include "Offscreen.h"
 #include "Program.h"
+#include "ReplyCases.h"
 #include "StatusBar.h"
 #include "TrackBar.h"
 
@@ -123,6 +124,13 @@ TEST_F(KernelBridge, EveryExchangeAGadgetCanPlayEndsAsTheTableSays)
         ++played;
     }
     EXPECT_GE(played, 7);
+}
+
+// Reports that are not the waiting command's answer (ReplyCases.h), through usbhid.
+TEST_F(KernelBridge, AReplyIsCreditedOnlyToItsOwnCommand)
+{
+    hidraw_sim::expectEachReplyCreditedToItsOwnCommand(host, link,
+                                                       [this](const std::string& c) { gadget.tell(c); });
 }
 
 namespace {
