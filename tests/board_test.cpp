@@ -129,6 +129,7 @@ TEST_F(Board, StartsFromTheBridgeAsItIs)
     EXPECT_EQ(text("NackCount"), "NACK: 0");
     EXPECT_EQ(text("NoAnswerCount"), "No answer: 0");
     EXPECT_EQ(text("BridgeLostCount"), "Bridge lost: 0");
+    EXPECT_EQ(text("StrayCount"), "Stray: 0");
 }
 
 TEST_F(UnpluggedBoard, OpenedOnABrokenBoardShowsItBroken)

@@ -166,6 +166,22 @@ TEST(BusMonitor, ShowsTheTrafficTheCountsAndTheRegistersAsThePanelSetThem)
     EXPECT_TRUE(run.program().traffic()->exchanges().empty());
 }
 
+// A report that comes while a command waits and does not echo it is shown as
+// the stray it is, after the exchange it came during, and counted apart.
+TEST(BusMonitor, AReportThatAnswersNoCommandIsShownAsAStray)
+{
+    Launch run({QStringLiteral("--monitor")});
+    ASSERT_TRUE(run.started.program);
+    run.board.sendDuringNextWait(VirtualBridge::evaluationBoard().path, {0x00, 0x01, 0xFF, 0xFF});
+    run.press("LED1slider", Qt::Key_Right);
+    EXPECT_EQ(run.trace(),
+              "00 70 41 41 -> 00 01 41 41  acknowledged\n"
+              "(nothing) -> 00 01 FF FF  stray report\n"
+              "00 70 41 41 -> 00 01 41 41  acknowledged");
+    EXPECT_EQ(testing_support::countsShown(*run.program().monitor()),
+              "Shown: 3 of 3, Acknowledged: 2, NACK: 0, No answer: 0, Bridge lost: 0, Stray: 1");
+}
+
 // The counts under the trace are those of the exchanges its filter shows.
 TEST(BusMonitor, TheCountsFollowTheFilter)
 {
@@ -176,11 +192,11 @@ TEST(BusMonitor, TheCountsFollowTheFilter)
     run.press("LED2slider", Qt::Key_Right);  // two not acknowledged
     monitor::MonitorWindow& window = *run.program().monitor();
     const std::pair<int, const char*> shown[] = {
-        {0, "Shown: 4 of 4, Acknowledged: 2, NACK: 2, No answer: 0, Bridge lost: 0"},
-        {1, "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0"},
-        {2, "Shown: 0 of 4, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0"},  // ILED PEAK
-        {3, "Shown: 2 of 4, Acknowledged: 2, NACK: 0, No answer: 0, Bridge lost: 0"},  // PWM LED1
-        {4, "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0"},  // PWM LED2
+        {0, "Shown: 4 of 4, Acknowledged: 2, NACK: 2, No answer: 0, Bridge lost: 0, Stray: 0"},
+        {1, "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0, Stray: 0"},
+        {2, "Shown: 0 of 4, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0, Stray: 0"},  // ILED PEAK
+        {3, "Shown: 2 of 4, Acknowledged: 2, NACK: 0, No answer: 0, Bridge lost: 0, Stray: 0"},  // PWM LED1
+        {4, "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0, Stray: 0"},  // PWM LED2
     };
     for (const auto& [index, counts] : shown) {
         testing_support::chooseFilter(window, index);
@@ -189,7 +205,7 @@ TEST(BusMonitor, TheCountsFollowTheFilter)
     // New exchanges are counted under the filter chosen.
     run.press("LED2slider", Qt::Key_Right);
     EXPECT_EQ(testing_support::countsShown(window),
-              "Shown: 4 of 6, Acknowledged: 0, NACK: 4, No answer: 0, Bridge lost: 0");
+              "Shown: 4 of 6, Acknowledged: 0, NACK: 4, No answer: 0, Bridge lost: 0, Stray: 0");
 }
 
 // A click on an exchange in the live chart shows its line in the trace,

@@ -139,12 +139,12 @@ TEST(ReviewWindow, TheCountsFollowTheFilter)
                   + logLine(5, 0xE1, "acknowledged") + logLine(6, 0x43, "acknowledged")
                   + logLine(7, 0x44, "bridge lost"));
     const std::pair<int, const char*> shown[] = {
-        {0, "Shown: 7 of 7, Acknowledged: 4, NACK: 1, No answer: 1, Bridge lost: 1"},
-        {1, "Shown: 3 of 7, Acknowledged: 0, NACK: 1, No answer: 1, Bridge lost: 1"},
-        {2, "Shown: 0 of 7, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0"},  // ILED PEAK
-        {3, "Shown: 4 of 7, Acknowledged: 2, NACK: 1, No answer: 0, Bridge lost: 1"},  // PWM LED1
-        {4, "Shown: 2 of 7, Acknowledged: 1, NACK: 0, No answer: 1, Bridge lost: 0"},  // PWM LED2
-        {8, "Shown: 1 of 7, Acknowledged: 1, NACK: 0, No answer: 0, Bridge lost: 0"},  // GRADUAL DIMMING
+        {0, "Shown: 7 of 7, Acknowledged: 4, NACK: 1, No answer: 1, Bridge lost: 1, Stray: 0"},
+        {1, "Shown: 3 of 7, Acknowledged: 0, NACK: 1, No answer: 1, Bridge lost: 1, Stray: 0"},
+        {2, "Shown: 0 of 7, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0, Stray: 0"},  // ILED PEAK
+        {3, "Shown: 4 of 7, Acknowledged: 2, NACK: 1, No answer: 0, Bridge lost: 1, Stray: 0"},  // PWM LED1
+        {4, "Shown: 2 of 7, Acknowledged: 1, NACK: 0, No answer: 1, Bridge lost: 0, Stray: 0"},  // PWM LED2
+        {8, "Shown: 1 of 7, Acknowledged: 1, NACK: 0, No answer: 0, Bridge lost: 0, Stray: 0"},  // GRADUAL DIMMING
     };
     for (const auto& [index, counts] : shown) {
         testing_support::chooseFilter(review.window(), index);

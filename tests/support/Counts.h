@@ -1,7 +1,7 @@
 #pragma once
 // The trace's filter chosen as a person would (keys on its list), and the
 // counts under a trace read as one text:
-// "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0".
+// "Shown: 2 of 4, Acknowledged: 0, NACK: 2, No answer: 0, Bridge lost: 0, Stray: 0".
 
 #include "Focus.h"
 
@@ -27,7 +27,8 @@ inline QString countsShown(QWidget& window)
 {
     QCoreApplication::processEvents();  // the counts follow when the event loop runs
     QStringList texts;
-    for (const char* name : {"ShownCount", "AckCount", "NackCount", "NoAnswerCount", "BridgeLostCount"}) {
+    for (const char* name :
+         {"ShownCount", "AckCount", "NackCount", "NoAnswerCount", "BridgeLostCount", "StrayCount"}) {
         const auto* label = window.findChild<QLabel*>(QLatin1String(name));
         texts << (label ? label->text() : QStringLiteral("(no %1)").arg(QLatin1String(name)));
     }
