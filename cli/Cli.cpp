@@ -13,6 +13,8 @@ int execute(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out
 {
     if (invocation.command == Command::Review)
         return review(invocation, out, err);
+    if (invocation.command == Command::Serve)
+        return serve(invocation, host, out, err);
     return Session(invocation, host, out, err).run();
 }
 

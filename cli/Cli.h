@@ -26,13 +26,14 @@ inline constexpr int kExitNoAnswer = 2;         // one or more went unanswered, 
 inline constexpr int kExitNoBridge = 3;         // no bridge could be opened
 inline constexpr int kExitUsage = 64;           // the command line is wrong; nothing was sent
 inline constexpr int kExitNoInput = 66;         // review: the file could not be read
+inline constexpr int kExitCannotListen = 69;    // serve: the address cannot be listened on
 inline constexpr int kExitInterrupted = 130;    // a ramp was stopped with Ctrl-C
 
 inline constexpr std::chrono::milliseconds kDefaultInterval{50};  // the panel's ramp interval
 inline constexpr int kIntervalMin = 10;
 inline constexpr int kIntervalMax = 200;
 
-enum class Command { List, Set, Send, Ramp, Review };
+enum class Command { List, Set, Send, Ramp, Review, Serve };
 enum class Sequence { Seq1, Seq2, Seq3 };
 
 // One command byte to send, and how the output names it.
@@ -48,8 +49,9 @@ struct Byte {
 // A command line, checked.
 struct Invocation {
     Command command = Command::List;
-    std::vector<Byte> bytes;  // set, send
-    QString file;             // review
+    std::vector<Byte> bytes;                            // set, send
+    QString file;                                       // review
+    QString listen = QStringLiteral("127.0.0.1:5025");  // serve: ADDRESS:PORT
     Sequence sequence = Sequence::Seq1;
     std::chrono::milliseconds interval = kDefaultInterval;
     std::uint8_t address = driver::kAddressBT;
@@ -78,6 +80,10 @@ int execute(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out
 // skipped as they come, then the counts; returns the exit status (the
 // commands' statuses, for the exchanges the file holds).
 int review(const Invocation& invocation, QTextStream& out, QTextStream& err);
+
+// Serves SCPI clients on `invocation.listen` until Ctrl-C (Serve.cpp);
+// returns the exit status.
+int serve(const Invocation& invocation, bridge::HIDapi& host, QTextStream& out, QTextStream& err);
 
 // Parses, then executes on the host `hostFor` gives for the invocation
 // (review needs none).

@@ -54,6 +54,16 @@ std::optional<std::uint8_t> byteValue(const QString& text)
     return std::nullopt;
 }
 
+// "127.0.0.1:5025", "[::1]:5025": something before the last colon, and a port
+// (serve reads the address itself).
+bool validListen(const QString& text)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    return colon > 0 && ok && port <= 65535 && text.mid(colon + 1).size() <= 5;
+}
+
 struct Failure {
     QString message;
 };
@@ -126,6 +136,8 @@ const char* const kDescription
       "  review FILE               reads a log (KRL7741AT --log) or a saved record:\n"
       "                            the failures with their times and meanings, the\n"
       "                            lines skipped (by number) and the counts\n"
+      "  serve                     the chip as a SCPI instrument on a TCP socket\n"
+      "                            (--listen), for VISA clients, until Ctrl-C\n"
       "\n"
       "With --json, each transaction is one line: t_ms (milliseconds since the\n"
       "command started, when the command byte was sent), sent (address and the byte\n"
@@ -139,7 +151,7 @@ const char* const kDescription
       "\n"
       "Exit status: 0 all acknowledged, 1 some not acknowledged, 2 some unanswered\n"
       "or the bridge lost, 3 no bridge could be opened, 64 usage error, 66 the file\n"
-      "to review cannot be read, 130 ramp stopped with Ctrl-C.";
+      "to review cannot be read, 69 serve cannot listen, 130 ramp stopped with Ctrl-C.";
 
 }  // namespace
 
@@ -173,8 +185,14 @@ Parsed parse(const QStringList& arguments)
                        "started, the bytes sent and received and the verdict; per bridge for list."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version."));
-    parser.addOptions({help, version, device, serial, onVirtual, trace, json, interval});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, set, send, ramp or review"),
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("serve: the address and port to listen on (default 127.0.0.1:5025); an address "
+                       "other than loopback lets anyone who can reach it drive the chip."),
+        QStringLiteral("ADDRESS:PORT"));
+    parser.addOptions({help, version, device, serial, onVirtual, trace, json, interval, listen});
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("list, set, send, ramp, review or serve"),
                                  QStringLiteral("COMMAND [ARGUMENT...]"));
 
     Parsed parsed;
@@ -194,7 +212,7 @@ Parsed parse(const QStringList& arguments)
         Invocation inv;
         QStringList args = parser.positionalArguments();
         if (args.isEmpty())
-            throw Failure{QStringLiteral("no command given (list, set, send, ramp, review)")};
+            throw Failure{QStringLiteral("no command given (list, set, send, ramp, review, serve)")};
         const QString command = args.takeFirst();
         if (command == QLatin1String("list")) {
             inv.command = Command::List;
@@ -215,9 +233,13 @@ Parsed parse(const QStringList& arguments)
                 throw Failure{args.isEmpty() ? QStringLiteral("review needs a file")
                                              : QStringLiteral("unexpected argument %1").arg(quoted(args[1]))};
             inv.file = args.front();
+        } else if (command == QLatin1String("serve")) {
+            inv.command = Command::Serve;
+            if (!args.isEmpty())
+                throw Failure{QStringLiteral("unexpected argument %1").arg(quoted(args.front()))};
         } else {
-            throw Failure{
-                QStringLiteral("unknown command %1 (list, set, send, ramp, review)").arg(quoted(command))};
+            throw Failure{QStringLiteral("unknown command %1 (list, set, send, ramp, review, serve)")
+                              .arg(quoted(command))};
         }
 
         if (parser.isSet(interval)) {
@@ -228,6 +250,13 @@ Parsed parse(const QStringList& arguments)
                 throw Failure{
                     QStringLiteral("interval not in 10..200: %1").arg(quoted(parser.value(interval)))};
             inv.interval = std::chrono::milliseconds(*ms);
+        }
+        if (parser.isSet(listen)) {
+            if (inv.command != Command::Serve)
+                throw Failure{QStringLiteral("--listen is for serve only")};
+            inv.listen = parser.value(listen);
+            if (!validListen(inv.listen))
+                throw Failure{QStringLiteral("not an ADDRESS:PORT to listen on: %1").arg(quoted(inv.listen))};
         }
         if (parser.isSet(device)) {
             const QString chip = parser.value(device).toLower();

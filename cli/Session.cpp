@@ -3,6 +3,7 @@
 
 #include "Session.h"
 
+#include "Interrupt.h"
 #include "OpenFailure.h"
 #include "Ramps.h"
 #include "Timer.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <csignal>
 
 namespace cli {
 namespace {
@@ -21,30 +21,6 @@ using namespace std::chrono_literals;
 
 // How often a ramp looks for Ctrl-C between its steps.
 constexpr std::chrono::milliseconds kInterruptPoll = 20ms;
-
-// ---------------------------------------------------------------- Ctrl-C
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void onInterrupt(int) { interrupted = 1; }
-
-// Catches Ctrl-C while it lives; the previous handling comes back after.
-class InterruptGuard {
-public:
-    InterruptGuard()
-    {
-        interrupted = 0;
-        previous_ = std::signal(SIGINT, onInterrupt);
-    }
-    ~InterruptGuard() { std::signal(SIGINT, previous_); }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-    bool raised() const { return interrupted != 0; }
-
-private:
-    void (*previous_)(int) = SIG_DFL;
-};
 
 // ---------------------------------------------------------------- running
 
@@ -88,6 +64,7 @@ int Session::run()
     case Command::Ramp:
         return ramp();
     case Command::Review:  // needs no bridge: execute() reads the file instead
+    case Command::Serve:   // execute() serves instead
         break;
     }
     return status_;

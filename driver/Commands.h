@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -42,6 +43,9 @@ QString generalNumber(double value, QChar decimalSeparator);
 
 // The seven set-up and dimming controls.
 enum class SetupControl { IledPeak, PwmLed1, PwmLed2, PwmLed3, IledUp, IledDown, GdStart };
+inline constexpr std::array<SetupControl, 7> kSetupControls{
+    SetupControl::IledPeak, SetupControl::PwmLed1,  SetupControl::PwmLed2, SetupControl::PwmLed3,
+    SetupControl::IledUp,   SetupControl::IledDown, SetupControl::GdStart};
 
 // What one set-up control at position `position` (0..30) sends and shows. A
 // position outside that range is taken as the nearest end of it.
