@@ -239,3 +239,29 @@ TEST(Review, ALogStillBeingWrittenIsReadAsFarAsItIsWhole)
               (std::vector<Verdict>{Verdict::Acknowledged, Verdict::NoAnswer, Verdict::Acknowledged}));
     EXPECT_EQ(reader.position(), file.size());
 }
+
+// t_ms is the steady clock's milliseconds since the program started: one the
+// clock cannot hold (hundreds of years, an exponent gone wrong) is a line
+// skipped by either reader, never an exchange at a time that wrapped.
+TEST(Review, ATimeTheClockCannotHoldIsALineSkipped)
+{
+    const auto line = [](const char* tMs) {
+        return QByteArray(R"({"received":[],"sent":[112,65,65],"t_ms":)") + tMs
+            + R"(,"time":"2026-12-09T10:00:00.001Z","verdict":"no answer"})";
+    };
+    for (const char* tMs : {"10000000000000", "-10000000000000", "1e13", "1e308", "-1e308"}) {
+        for (const auto& parsed : {record::parseLine(line(tMs)), record::parseJsonLine(line(tMs))}) {
+            EXPECT_FALSE(parsed.logged) << tMs;
+            EXPECT_EQ(parsed.malformed.toStdString(), "t_ms out of range") << tMs;
+        }
+    }
+    const record::ParsedLine longest = record::parseLine(line("9000000000000"));
+    ASSERT_TRUE(longest.logged) << "some 285 years is still a time";
+    EXPECT_EQ(longest.logged->exchange.at.time_since_epoch(), std::chrono::hours(2500000));
+
+    QTemporaryDir dir;
+    const Result run = review({write(dir.filePath("far.jsonl"), line("1e13") + "\n" + line("2") + "\n")});
+    ASSERT_EQ(run.lines.size(), 4);
+    EXPECT_EQ(run.lines[0].toStdString(), "line 1 skipped: t_ms out of range");
+    EXPECT_TRUE(run.lines[2].contains(": 1 exchanges, t_ms 2.000 to 2.000 ")) << run.lines[2].toStdString();
+}
