@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <string_view>
 
 namespace record {
@@ -64,7 +65,7 @@ public:
         std::optional<Bytes> sent, received;
         std::optional<std::string_view> time, verdict;
         if (!(take(R"({"received":)") && (received = bytes()) && take(R"(,"sent":)") && (sent = bytes())
-              && take(R"(,"t_ms":)") && number(logged.tMs)))
+              && take(R"(,"t_ms":)") && number(logged.tMs) && std::abs(logged.tMs) <= kFurthestMs))
             return std::nullopt;
         if (take(R"(,"time":)") && !((time = text()) && (logged.time = timeOfDay(*time)).isValid()))
             return std::nullopt;
@@ -232,6 +233,10 @@ ParsedLine parseJsonLine(const QByteArray& line)
     const QJsonValue tMs = object.value(QLatin1String("t_ms"));
     if (!tMs.isDouble()) {
         parsed.malformed = QStringLiteral("no t_ms");
+        return parsed;
+    }
+    if (!(std::abs(tMs.toDouble()) <= kFurthestMs)) {
+        parsed.malformed = QStringLiteral("t_ms out of range");
         return parsed;
     }
     auto sent = report(object, QLatin1String("sent"));

@@ -55,6 +55,9 @@ ParsedLine parseJsonLine(const QByteArray& line);
 
 // The exchange's time as the record keeps it: t_ms after the steady clock's epoch.
 TimePoint atMs(double tMs);
+// The furthest t_ms from the epoch that the steady clock's nanoseconds hold
+// (some 285 years; they end at 9.22e12 ms): a line further out is skipped.
+inline constexpr double kFurthestMs = 9e12;
 
 class LogReader {
 public:
