@@ -265,3 +265,22 @@ TEST(Review, ATimeTheClockCannotHoldIsALineSkipped)
     EXPECT_EQ(run.lines[0].toStdString(), "line 1 skipped: t_ms out of range");
     EXPECT_TRUE(run.lines[2].contains(": 1 exchanges, t_ms 2.000 to 2.000 ")) << run.lines[2].toStdString();
 }
+
+// What a file holds is printed as text, never as the terminal's controls: a
+// verdict that would set the window's title, move the cursor or turn the
+// line right to left is shown escaped, as JSON escapes it.
+TEST(Review, AControlCharacterFromTheFileIsPrintedEscaped)
+{
+    QTemporaryDir dir;
+    const QString path
+        = write(dir.filePath("odd.jsonl"),
+                R"({"received":[],"sent":[112,65,65],"t_ms":1,"verdict":"\u001b]0;owned\u0007"})"
+                "\n"
+                R"({"received":[],"sent":[112,65,65],"t_ms":2,"verdict":"a\u009b2Jb\u202ec\td\\e\u2028"})"
+                "\n");
+    const Result run = review({path});
+    ASSERT_GE(run.lines.size(), 2);
+    EXPECT_EQ(run.lines[0].toStdString(), R"(line 1 skipped: unknown verdict '\u001b]0;owned\u0007')");
+    EXPECT_EQ(run.lines[1].toStdString(),
+              R"(line 2 skipped: unknown verdict 'a\u009b2Jb\u202ec\u0009d\e\u2028')");
+}
