@@ -195,6 +195,21 @@ private:
 
 }  // namespace
 
+QString printable(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const auto category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 TimePoint atMs(double tMs)
 {
     return TimePoint(
@@ -249,7 +264,7 @@ ParsedLine parseJsonLine(const QByteArray& line)
     const auto verdict = verdictNamed(verdictValue.toString());
     if (!verdict) {
         parsed.malformed = verdictValue.isString()
-            ? QStringLiteral("unknown verdict '%1'").arg(verdictValue.toString())
+            ? QStringLiteral("unknown verdict '%1'").arg(printable(verdictValue.toString()))
             : QStringLiteral("no verdict");
         return parsed;
     }

@@ -53,6 +53,11 @@ ParsedLine parseLine(const QByteArray& line, LastMinute& last);
 // line to it, which says what is wrong with a line.
 ParsedLine parseJsonLine(const QByteArray& line);
 
+// `text` from a file as it may be printed: a control or formatting
+// character (ESC, BEL, C1 controls, direction overrides, line separators) is
+// written as JSON escapes it, \u001b, so it shows rather than acts.
+QString printable(const QString& text);
+
 // The exchange's time as the record keeps it: t_ms after the steady clock's epoch.
 TimePoint atMs(double tMs);
 // The furthest t_ms from the epoch that the steady clock's nanoseconds hold
