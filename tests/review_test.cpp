@@ -284,3 +284,26 @@ TEST(Review, AControlCharacterFromTheFileIsPrintedEscaped)
     EXPECT_EQ(run.lines[1].toStdString(),
               R"(line 2 skipped: unknown verdict 'a\u009b2Jb\u202ec\u0009d\e\u2028')");
 }
+
+// A file with nothing the review can read is not a clean night: it has a
+// status of its own, whatever it holds instead.
+TEST(Review, AFileWithNothingReadableHasAStatusOfItsOwn)
+{
+    QTemporaryDir dir;
+    const QByteArray unreadable = R"({"received":[],"sent":[112,65,65],"t_ms":1})"
+                                  "\n";
+    const std::pair<const char*, QByteArray> files[] = {{"empty", ""},
+                                                        {"blank", "\n\r\n\n"},
+                                                        {"garbage",
+                                                         "\x7f"
+                                                         "ELF\x02\x01\x01"},
+                                                        {"unreadable", unreadable.repeated(1000)}};
+    for (const auto& [name, bytes] : files) {
+        const Result run = review({write(dir.filePath(name), bytes)});
+        EXPECT_EQ(run.status, cli::kExitNothingRead) << name;
+        EXPECT_TRUE(run.lines.value(run.lines.size() - 2).endsWith(": 0 exchanges")) << name;
+    }
+    const QByteArray stray = R"({"received":[1,255,255],"sent":[],"t_ms":1,"verdict":"stray report"})";
+    EXPECT_EQ(review({write(dir.filePath("stray"), stray)}).status, cli::kExitAcknowledged)
+        << "a stray report was read: the file holds what was logged";
+}
