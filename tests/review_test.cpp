@@ -186,7 +186,7 @@ TEST(Review, ALineReadsAsTheJsonReaderReadsItHoweverItIsChanged)
         R"({"received":[1,73,73],"sent":[112,73,73],"t_ms":5012.337,"time":"2026-12-09T10:00:05.012Z","verdict":"acknowledged"})",
         R"({"received":[],"sent":[112,0,0],"t_ms":0.5,"time":"2026-02-28T23:59:59.999Z","verdict":"no answer"})",
         R"({"received":[240,236,236],"sent":[112,236,236],"t_ms":10,"verdict":"not acknowledged"})",
-        R"({"received":[],"sent":[112,255],"t_ms":-0,"time":"2024-02-29T09:09:09.000Z","verdict":"bridge lost"})",
+        R"({"received":[],"sent":[112,255,255],"t_ms":-0,"time":"2024-02-29T09:09:09.000Z","verdict":"bridge lost"})",
     };
     const QByteArray changes = "09-.,:\"[]{}eEZT \\x";
     int read = 0;
@@ -306,4 +306,41 @@ TEST(Review, AFileWithNothingReadableHasAStatusOfItsOwn)
     const QByteArray stray = R"({"received":[1,255,255],"sent":[],"t_ms":1,"verdict":"stray report"})";
     EXPECT_EQ(review({write(dir.filePath("stray"), stray)}).status, cli::kExitAcknowledged)
         << "a stray report was read: the file holds what was logged";
+}
+
+// An exchange sends the command's three bytes (a stray report: none) and
+// receives none or the reply's three; any other count is a line skipped by
+// either reader, so that a huge list costs nothing to hold.
+TEST(Review, AnExchangeOfAnotherSizeIsALineSkipped)
+{
+    const auto line = [](const char* received, const char* sent, const char* verdict) {
+        return QStringLiteral(R"({"received":[%1],"sent":[%2],"t_ms":1,"verdict":"%3"})")
+            .arg(received, sent, verdict)
+            .toUtf8();
+    };
+    const char* const ack = "acknowledged";
+    const char* const stray = "stray report";
+    const std::tuple<const char*, const char*, const char*, std::string> table[] = {
+        {"1,65,65", "112,65,65", ack, ""},
+        {"", "112,65,65", "no answer", ""},
+        {"1,255,255", "", stray, ""},
+        {"1,65,65", "112,65", ack, "sent has 2 bytes, not 3"},
+        {"1,65,65", "112,65,65,65", ack, "sent has 4 bytes, not 3"},
+        {"1,65,65", "", ack, "sent has 0 bytes, not 3"},
+        {"", "", "no answer", "sent has 0 bytes, not 3"},
+        {"1", "112,65,65", ack, "received has 1 bytes, not 0 or 3"},
+        {"1,65,65,65", "112,65,65", ack, "received has 4 bytes, not 0 or 3"},
+        {"1,255", "", stray, "received has 2 bytes, not 0 or 3"},
+    };
+    for (const auto& [received, sent, verdict, reason] : table) {
+        const QByteArray l = line(received, sent, verdict);
+        for (const auto& parsed : {record::parseLine(l), record::parseJsonLine(l)}) {
+            EXPECT_EQ(parsed.logged.has_value(), reason.empty()) << l.toStdString();
+            EXPECT_EQ(parsed.malformed.toStdString(), reason) << l.toStdString();
+        }
+    }
+    QByteArray many = "1";
+    for (int i = 0; i < 100000; ++i)
+        many += ",1";
+    EXPECT_EQ(record::parseLine(line("", many, ack)).malformed.toStdString(), "sent has 100001 bytes, not 3");
 }
