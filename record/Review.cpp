@@ -15,24 +15,37 @@ namespace {
 constexpr std::uint8_t kReportId = 0;
 constexpr qint64 kChunk = 1 << 16;
 
-// The array of bytes named `key`, with the report id put in front; nullopt
-// when it is missing or holds anything but whole numbers 0..255.
-std::optional<Bytes> report(const QJsonObject& object, QLatin1String key)
+// The bytes an exchange sends (the command's; a stray report: none) and receives
+// (none, or the reply's), the report id left out.
+constexpr qsizetype kCommandBytes = 3;
+bool countsFit(qsizetype sent, qsizetype received, Verdict verdict)
+{
+    return (sent == kCommandBytes || (sent == 0 && verdict == Verdict::Stray))
+        && (received == 0 || received == kCommandBytes);
+}
+
+// The array of bytes named `key`: how many it holds and the first of them,
+// with the report id put in front; nullopt when it is missing or holds
+// anything but whole numbers 0..255. No more are kept than an exchange has.
+struct Report {
+    Bytes bytes;
+    qsizetype count = 0;
+};
+std::optional<Report> report(const QJsonObject& object, QLatin1String key)
 {
     const QJsonValue value = object.value(key);
     if (!value.isArray())
         return std::nullopt;
     const QJsonArray array = value.toArray();
-    Bytes bytes;
-    bytes.reserve(static_cast<std::size_t>(array.size()) + 1);
-    bytes.push_back(kReportId);
+    Report report{{kReportId}, array.size()};
     for (const QJsonValue& byte : array) {
         const double d = byte.toDouble(-1);
         if (!byte.isDouble() || d < 0 || d > 0xFF || d != static_cast<int>(d))
             return std::nullopt;
-        bytes.push_back(static_cast<std::uint8_t>(d));
+        if (report.bytes.size() <= kCommandBytes)
+            report.bytes.push_back(static_cast<std::uint8_t>(d));
     }
-    return bytes;
+    return report;
 }
 
 template <typename Text>
@@ -74,6 +87,8 @@ public:
         const auto v = verdictNamed(QLatin1String(verdict->data(), static_cast<qsizetype>(verdict->size())));
         if (!v)
             return std::nullopt;
+        if (!countsFit(qsizetype(sent->size()) - 1, qsizetype(received->size()) - 1, *v))
+            return std::nullopt;
         if (received->size() == 1)
             received->clear();  // no reply came
         if (sent->size() == 1)
@@ -108,8 +123,9 @@ private:
             while (digit() && at_ - from < 4)
                 value = value * 10 + (*at_++ - '0');
             const auto length = at_ - from;
-            if (length == 0 || length > 3 || (length > 1 && *from == '0') || value > 0xFF)
-                return std::nullopt;
+            if (length == 0 || length > 3 || (length > 1 && *from == '0') || value > 0xFF
+                || qsizetype(bytes.size()) > kCommandBytes)
+                return std::nullopt;  // the JSON reader says what is wrong
             bytes.push_back(static_cast<std::uint8_t>(value));
         } while (take(","));
         if (!take("]"))
@@ -268,6 +284,12 @@ ParsedLine parseJsonLine(const QByteArray& line)
             : QStringLiteral("no verdict");
         return parsed;
     }
+    if (!countsFit(sent->count, received->count, *verdict)) {
+        parsed.malformed = sent->count != kCommandBytes && !(sent->count == 0 && *verdict == Verdict::Stray)
+            ? QStringLiteral("sent has %1 bytes, not 3").arg(sent->count)
+            : QStringLiteral("received has %1 bytes, not 0 or 3").arg(received->count);
+        return parsed;
+    }
     Logged logged;
     logged.tMs = tMs.toDouble();
     const QJsonValue time = object.value(QLatin1String("time"));
@@ -278,11 +300,11 @@ ParsedLine parseJsonLine(const QByteArray& line)
             return parsed;
         }
     }
-    if (received->size() == 1)
-        received->clear();  // no reply came
-    if (sent->size() == 1)
-        sent->clear();  // a stray report: nothing was sent
-    logged.exchange = {atMs(logged.tMs), std::move(*sent), std::move(*received), *verdict, {}};
+    if (received->count == 0)
+        received->bytes.clear();  // no reply came
+    if (sent->count == 0)
+        sent->bytes.clear();  // a stray report: nothing was sent
+    logged.exchange = {atMs(logged.tMs), std::move(sent->bytes), std::move(received->bytes), *verdict, {}};
     parsed.logged = std::move(logged);
     return parsed;
 }
