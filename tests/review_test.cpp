@@ -344,3 +344,35 @@ TEST(Review, AnExchangeOfAnotherSizeIsALineSkipped)
         many += ",1";
     EXPECT_EQ(record::parseLine(line("", many, ack)).malformed.toStdString(), "sent has 100001 bytes, not 3");
 }
+
+// A time of day is read alike whatever the key order (the log's own is read
+// by hand, any other by Qt's JSON reader): hour 24 is no time of the log's,
+// and a time with no zone (Z or an offset) is skipped rather than guessed.
+TEST(Review, ATimeOfDayReadsAlikeInAnyKeyOrder)
+{
+    const auto inLogOrder = [](const char* time) {
+        return QByteArray(R"({"received":[],"sent":[112,65,65],"t_ms":1,"time":")") + time
+            + R"(","verdict":"no answer"})";
+    };
+    const auto inAnotherOrder = [](const char* time) {
+        return QByteArray(R"({"time":")") + time
+            + R"(","t_ms":1,"verdict":"no answer","sent":[112,65,65],"received":[]})";
+    };
+    const std::pair<const char*, std::string> times[] = {
+        {"2026-12-09T23:59:59.999Z", "2026-12-09T23:59:59.999Z"},
+        {"2026-12-09T11:00:00.000+01:00", "2026-12-09T10:00:00.000Z"},
+        {"2026-12-09T24:00:00.000Z", "skipped: time is not a date and time"},
+        {"2026-12-09T24:00:05.000Z", "skipped: time is not a date and time"},
+        {"2026-12-09T24:59:59.999Z", "skipped: time is not a date and time"},
+        {"2026-12-09T10:00:00.001", "skipped: time has no zone (Z or +hh:mm)"},
+        {"2026-12-09T10:00:00", "skipped: time has no zone (Z or +hh:mm)"},
+    };
+    const auto read = [](const record::ParsedLine& parsed) {
+        return parsed.logged ? parsed.logged->time.toUTC().toString(Qt::ISODateWithMs).toStdString()
+                             : "skipped: " + parsed.malformed.toStdString();
+    };
+    for (const auto& [time, expected] : times) {
+        EXPECT_EQ(read(record::parseLine(inLogOrder(time))), expected) << time;
+        EXPECT_EQ(read(record::parseLine(inAnotherOrder(time))), expected) << time;
+    }
+}
