@@ -176,7 +176,7 @@ private:
     QDateTime timeOfDay(std::string_view text)
     {
         static constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd.dddZ";
-        constexpr std::size_t kMinute = 16, kSecond = 17, kMillisecond = 20;
+        constexpr std::size_t kHour = 11, kMinute = 16, kSecond = 17, kMillisecond = 20;
         if (text.size() != kForm.size())
             return {};
         for (std::size_t i = 0; i < kForm.size(); ++i) {
@@ -191,7 +191,7 @@ private:
             return value;
         };
         const int second = field(kSecond, 2);
-        if (second > 59)
+        if (field(kHour, 2) > 23 || second > 59)
             return {};
         const std::string_view minute = text.substr(0, kMinute);
         if (minute != std::string_view(last_.text.constData(), static_cast<std::size_t>(last_.text.size()))) {
@@ -208,6 +208,17 @@ private:
     const char* end_;
     LastMinute& last_;
 };
+
+// An ISO 8601 date and time as QDateTime reads it, but for hour 24: Qt takes
+// 24:00 as the next day's midnight, no time the program writes.
+QDateTime timeOfDay(const QString& text)
+{
+    constexpr qsizetype kDate = 10;  // yyyy-MM-dd, then T (or a blank) and the hour
+    if (text.size() > kDate + 2 && (text[kDate] == QLatin1Char('T') || text[kDate] == QLatin1Char(' '))
+        && QStringView(text).mid(kDate + 1, 2) == QLatin1String("24"))
+        return {};
+    return QDateTime::fromString(text, Qt::ISODateWithMs);
+}
 
 }  // namespace
 
@@ -294,9 +305,14 @@ ParsedLine parseJsonLine(const QByteArray& line)
     logged.tMs = tMs.toDouble();
     const QJsonValue time = object.value(QLatin1String("time"));
     if (!time.isUndefined()) {
-        logged.time = QDateTime::fromString(time.toString(), Qt::ISODateWithMs);
+        logged.time = timeOfDay(time.toString());
         if (!logged.time.isValid()) {
             parsed.malformed = QStringLiteral("time is not a date and time");
+            return parsed;
+        }
+        if (logged.time.timeSpec() == Qt::LocalTime) {
+            // Whose local time is not known: the program writes UTC, with its Z.
+            parsed.malformed = QStringLiteral("time has no zone (Z or +hh:mm)");
             return parsed;
         }
     }
