@@ -58,6 +58,10 @@ ParsedLine parseJsonLine(const QByteArray& line);
 // written as JSON escapes it, \u001b, so it shows rather than acts.
 QString printable(const QString& text);
 
+// The longest line read, a Windows line end aside: the log's are some 120
+// bytes long. A longer line is skipped, and not kept while it is passed over.
+inline constexpr qsizetype kLongestLine = 64 * 1024;
+
 // The exchange's time as the record keeps it: t_ms after the steady clock's epoch.
 TimePoint atMs(double tMs);
 // The furthest t_ms from the epoch that the steady clock's nanoseconds hold

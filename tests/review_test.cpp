@@ -376,3 +376,47 @@ TEST(Review, ATimeOfDayReadsAlikeInAnyKeyOrder)
         EXPECT_EQ(read(record::parseLine(inAnotherOrder(time))), expected) << time;
     }
 }
+
+// The log's lines are some 120 bytes: one past 64 KiB is skipped as too long
+// without being kept, whether it ends, ends with the file, or is still being
+// written, and the lines after it are numbered and read as ever.
+TEST(Review, ALineTooLongIsSkippedWithoutBeingKept)
+{
+    const QByteArray exchange
+        = R"({"received":[1,65,65],"sent":[112,65,65],"t_ms":1,"verdict":"acknowledged")";
+    const auto padded = [&exchange](qsizetype size) {
+        return exchange + QByteArray(size - exchange.size() - 1, ' ') + "}\n";
+    };
+    QTemporaryDir dir;
+    const QString path = write(dir.filePath("long.jsonl"),
+                               padded(100) + padded(record::kLongestLine) + padded(record::kLongestLine + 1)
+                                   + padded(100).replace("\n", "\r\n") + padded(record::kLongestLine + 2));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.resize(file.size() + (200 << 20));  // and 200 MB of a line that never ends
+    file.close();
+    const Result run = review({path});
+    ASSERT_EQ(run.lines.size(), 5);
+    EXPECT_EQ(run.lines[0].toStdString(), "line 3 skipped: longer than 65536 bytes");
+    EXPECT_EQ(run.lines[1].toStdString(), "line 5 skipped: longer than 65536 bytes");
+    EXPECT_EQ(run.lines[2].toStdString(), (path + ": 3 exchanges, t_ms 1.000 to 1.000").toStdString());
+    EXPECT_TRUE(run.lines[3].endsWith("; 2 lines skipped")) << run.lines[3].toStdString();
+
+    // The same lines as they are written, a few kilobytes at a time.
+    std::vector<long long> read, skipped;
+    record::LogReader reader([&read](record::Logged&& l) { read.push_back(l.line); },
+                             [&skipped](record::Malformed&& m) {
+                                 EXPECT_EQ(m.reason.toStdString(), "longer than 65536 bytes");
+                                 skipped.push_back(m.line);
+                             });
+    const QByteArray whole = padded(100) + padded(3 * record::kLongestLine) + padded(100);
+    write(path, {});
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    for (qsizetype at = 0; at < whole.size(); at += 5000) {
+        write(path, whole.mid(at, 5000), QIODevice::Append);
+        reader.read(file, false);
+    }
+    EXPECT_EQ(read, (std::vector<long long>{1, 3}));
+    EXPECT_EQ(skipped, std::vector<long long>{2});
+    EXPECT_EQ(reader.position(), whole.size());
+}

@@ -81,6 +81,13 @@ struct Review {
     {
         return control<T>(window(), name);
     }
+    // Writes `bytes` on at the log's end, as the program logging to it would.
+    void append(const QByteArray& bytes)
+    {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::Append));
+        file.write(bytes);
+    }
     void waitUntilRead()
     {
         EXPECT_TRUE(
@@ -222,11 +229,7 @@ TEST(ReviewWindow, ALogStillBeingWrittenIsFollowed)
               "1 exchanges; 0 lines skipped; the last line is not whole yet (Follow the file reads it once "
               "it is).");
     QTest::mouseClick(&review.on<QCheckBox>("FollowFile"), Qt::LeftButton);
-    {
-        QFile file(review.path);
-        ASSERT_TRUE(file.open(QIODevice::Append));
-        file.write(logLine(2, 0x42, "no answer").mid(30) + logLine(3, 0x43, "acknowledged"));
-    }
+    review.append(logLine(2, 0x42, "no answer").mid(30) + logLine(3, 0x43, "acknowledged"));
     auto& trace = review.on<monitor::TraceView>("Trace");
     EXPECT_TRUE(testing_support::runEventLoopUntil([&] { return trace.shown() == 3; }, 10s)) << trace.shown();
     EXPECT_EQ(review.on<QLabel>("NoAnswerCount").text(), "No answer: 1");
@@ -288,4 +291,25 @@ TEST(ReviewWindow, CancelStopsReadingAndKeepsWhatWasRead)
               QStringLiteral("Cancelled after %1 exchanges; 0 lines skipped.").arg(read));
     EXPECT_EQ(control<monitor::TraceView>(window, "Trace").shown(), read);
     EXPECT_FALSE(cancel.isEnabled());
+}
+
+// A line past 64 KiB is listed as skipped, whole or still being written, and
+// the lines after it are read once they come.
+TEST(ReviewWindow, ALineTooLongIsListedAsSkipped)
+{
+    Review review(logLine(1, 0x41, "acknowledged") + QByteArray(70000, 'x') + '\n'
+                  + logLine(2, 0x42, "acknowledged") + QByteArray(100000, 'y'));
+    auto& skipped = review.on<QListWidget>("Skipped");
+    ASSERT_EQ(skipped.count(), 1);
+    EXPECT_EQ(skipped.item(0)->text(), "line 2: longer than 65536 bytes");
+    EXPECT_EQ(review.on<QLabel>("LoadStatus").text(),
+              "2 exchanges; 1 lines skipped; the last line is not whole yet (Follow the file reads it once "
+              "it is).");
+    QTest::mouseClick(&review.on<QCheckBox>("FollowFile"), Qt::LeftButton);
+    review.append(QByteArray(1000, 'y') + '\n' + logLine(3, 0x43, "no answer"));
+    EXPECT_TRUE(testing_support::runEventLoopUntil([&] { return skipped.count() == 2; }, 10s));
+    EXPECT_EQ(skipped.item(1)->text(), "line 4: longer than 65536 bytes");
+    EXPECT_TRUE(testing_support::runEventLoopUntil(
+        [&] { return review.on<monitor::TraceView>("Trace").shown() == 3; }, 10s));
+    EXPECT_EQ(review.on<QLabel>("NoAnswerCount").text(), "No answer: 1");
 }
