@@ -1,5 +1,7 @@
 #include "Loading.h"
 
+#include "Review.h"
+
 #include <QFile>
 #include <QPointer>
 
@@ -44,6 +46,7 @@ struct Loading::Batch {
     qint64 position = 0;
     long long lines = 0;
     qint64 total = 0;
+    Unfinished rest;
     bool last = false;
     bool cancelled = false;
     QString error;
@@ -70,14 +73,17 @@ void Loading::read(bool toTheEnd)
     join();
     cancel_ = false;
     done_ = false;
-    thread_ = std::thread(&Loading::run, this, position_, lines_, capture_.next(), toTheEnd);
+    thread_ = std::thread(&Loading::run, this, position_, lines_, capture_.next(), rest_, toTheEnd);
 }
 
 // On the reading thread: everything it touches is its own until handed
 // over. The file is read in blocks of whole lines, two at a time, the second
 // parsed on a thread of its own (parsing is nearly all the cost), then both
-// are added in file order.
-void Loading::run(qint64 from, long long lines, Capture first, bool toTheEnd)
+// are added in file order. A line longer than a line may be is kept to its
+// first kLongestLine + 2 bytes (the reader skips it as too long) and the rest
+// of it passed over as it is read, so a block stays near kBlock bytes
+// whatever the file holds.
+void Loading::run(qint64 from, long long lines, Capture first, Unfinished rest, bool toTheEnd)
 {
     auto batch = std::make_shared<Batch>();
     batch->capture = std::move(first);
@@ -88,47 +94,78 @@ void Loading::run(qint64 from, long long lines, Capture first, bool toTheEnd)
         QMetaObject::invokeMethod(this, takeIt, Qt::QueuedConnection);
     };
     QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(from)) {
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(from + rest.kept.size() + rest.passedOver)) {
         batch->error = file.errorString();
         batch->last = true;
         handOver(batch);
         return;
     }
     batch->total = file.size();
-    auto due = std::chrono::steady_clock::now();  // the first lines show at once
-    QByteArray rest;                              // what follows the last whole line read
-    // The next block of whole lines; empty at the end. A last line with no
-    // newline yet stays in `rest` unless `toTheEnd`.
-    const auto nextBlock = [&] {
-        QByteArray block = std::exchange(rest, {});
+    auto due = std::chrono::steady_clock::now();   // the first lines show at once
+    constexpr qsizetype kKept = kLongestLine + 2;  // too long even once a Windows line end is cut
+    // The next block of whole lines and the file's bytes they took (more than
+    // the block's own when a line was passed over); empty at the end, or once
+    // cancelled. A last line with no newline yet stays in `rest` unless `toTheEnd`.
+    const auto nextBlock = [&]() -> std::pair<QByteArray, qint64> {
+        QByteArray block = std::exchange(rest.kept, {});
+        qint64 passedOver = std::exchange(rest.passedOver, 0);
         for (;;) {
+            if (cancel_)
+                return {};
             // Read straight into the block, after what is there.
             const qsizetype had = block.size();
             block.resize(had + kBlock);
             const qint64 got = std::max<qint64>(0, file.read(block.data() + had, kBlock));
             block.truncate(had + got);
-            if (got == 0 || std::memchr(block.constData() + had, '\n', static_cast<std::size_t>(got)))
+            if (got == 0)
                 break;
+            const auto* newline
+                = static_cast<const char*>(std::memchr(block.constData() + had, '\n', std::size_t(got)));
+            if (rest.tooLong) {
+                // Passing over the line's rest: what comes after its newline stays.
+                const qsizetype over = newline ? newline - (block.constData() + had) : got;
+                block.remove(had, over);
+                passedOver += over;
+                rest.tooLong = newline == nullptr;
+                if (newline)
+                    break;
+                continue;
+            }
+            if (newline)
+                break;
+            const qsizetype lineStart = block.lastIndexOf('\n') + 1;
+            if (block.size() - lineStart > kKept) {
+                passedOver += block.size() - (lineStart + kKept);
+                block.truncate(lineStart + kKept);
+                rest.tooLong = true;
+            }
         }
-        if (toTheEnd && file.atEnd())
-            return block;
+        if (toTheEnd && file.atEnd()) {
+            rest.tooLong = false;
+            return {block, block.size() + passedOver};
+        }
         const qsizetype end = block.lastIndexOf('\n') + 1;
-        rest = block.mid(end);
+        rest.kept = block.mid(end);
         block.truncate(end);
-        return block;
+        if (rest.tooLong) {
+            rest.passedOver = passedOver;  // the unfinished line's
+            passedOver = 0;
+        }
+        return {block, end + passedOver};
     };
     for (;;) {
+        auto [firstBlock, firstBytes] = nextBlock();
+        auto [secondBlock, secondBytes]
+            = firstBlock.isEmpty() ? std::pair<QByteArray, qint64>() : nextBlock();
         if (cancel_) {
             batch->cancelled = true;
             break;
         }
-        const QByteArray first = nextBlock();
-        if (first.isEmpty())
+        if (firstBlock.isEmpty())
             break;
-        const QByteArray second = nextBlock();
         Parsed parsed[2];
-        std::thread helper([&parsed, &second] { parsed[1] = parseBlock(second); });
-        parsed[0] = parseBlock(first);
+        std::thread helper([&parsed, &second = secondBlock] { parsed[1] = parseBlock(second); });
+        parsed[0] = parseBlock(firstBlock);
         helper.join();
         for (std::size_t b = 0; b < 2; ++b) {
             for (Logged& logged : parsed[b].logged) {
@@ -140,18 +177,21 @@ void Loading::run(qint64 from, long long lines, Capture first, bool toTheEnd)
                 batch->skipped.push_back(std::move(malformed));
             }
             batch->lines += parsed[b].lines;
-            batch->position += (b == 0 ? first : second).size();
         }
+        batch->position += firstBytes + secondBytes;
+        batch->rest = rest;
         if (std::chrono::steady_clock::now() >= due) {
             auto next = std::make_shared<Batch>();
             next->capture = batch->capture.next();
             next->position = batch->position;
             next->lines = batch->lines;
             next->total = batch->total;
+            next->rest = rest;
             handOver(std::exchange(batch, next));
             due = std::chrono::steady_clock::now() + kBatchEvery;
         }
     }
+    batch->rest = rest;
     batch->total = std::max(batch->total, file.size());
     batch->last = true;
     handOver(batch);
@@ -173,6 +213,7 @@ void Loading::take(const std::shared_ptr<Batch>& batch)
         capture_.append(std::move(batch->capture));
         skipped_.insert(skipped_.end(), batch->skipped.begin(), batch->skipped.end());
         position_ = batch->position;
+        rest_ = batch->rest;
         lines_ = batch->lines;
     } else if (!batch->last) {
         return;

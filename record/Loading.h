@@ -48,7 +48,15 @@ signals:
 
 private:
     struct Batch;
-    void run(qint64 from, long long lines, Capture batch, bool toTheEnd);
+    // The line a read left unfinished, for the next: its first bytes (all of
+    // them, or its first kLongestLine + 2 when it is longer, the rest passed
+    // over: `passedOver` of them, so far).
+    struct Unfinished {
+        QByteArray kept;
+        qint64 passedOver = 0;
+        bool tooLong = false;
+    };
+    void run(qint64 from, long long lines, Capture batch, Unfinished rest, bool toTheEnd);
     void take(const std::shared_ptr<Batch>& batch);
     void join();
 
@@ -57,6 +65,7 @@ private:
     std::vector<Malformed> skipped_;
     qint64 position_ = 0;
     qint64 unfinished_ = 0;
+    Unfinished rest_;
     long long lines_ = 0;
     std::thread thread_;
     std::atomic<bool> cancel_{false};

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 namespace record {
@@ -220,6 +221,8 @@ QDateTime timeOfDay(const QString& text)
     return QDateTime::fromString(text, Qt::ISODateWithMs);
 }
 
+QString tooLong() { return QStringLiteral("longer than %1 bytes").arg(kLongestLine); }
+
 }  // namespace
 
 QString printable(const QString& text)
@@ -333,45 +336,75 @@ LogReader::LogReader(OnLogged onLogged, OnMalformed onMalformed)
 bool LogReader::read(QIODevice& device, bool toTheEnd, const std::function<bool()>& keepGoing)
 {
     if (!device.isSequential())
-        device.seek(position_);
-    QByteArray pending;
+        device.seek(position_ + pendingBytes_);
+    QByteArray chunk(kChunk, Qt::Uninitialized);
     for (;;) {
         if (keepGoing && !keepGoing())
             return false;
-        const QByteArray chunk = device.read(kChunk);
-        if (chunk.isEmpty())
+        const qint64 got = device.read(chunk.data(), kChunk);
+        if (got <= 0)
             break;
-        pending += chunk;
-        pending.remove(0, readLines(pending, false));
+        feed(chunk.constData(), chunk.constData() + got);
     }
-    readLines(pending, toTheEnd);
+    if (toTheEnd && pendingBytes_ > 0)
+        endLine(0);
     return true;
 }
 
 qsizetype LogReader::readLines(const QByteArray& block, bool toTheEnd)
 {
-    // Each line is handled where it lies in `block`, not copied out of it.
-    const auto lineAt = [&block](qsizetype from, qsizetype to) {
-        return QByteArray::fromRawData(block.constData() + from, to - from);
-    };
-    qsizetype start = 0;
-    for (qsizetype end = block.indexOf('\n'); end >= 0; end = block.indexOf('\n', start)) {
-        handle(lineAt(start, end));
-        start = end + 1;
+    const qint64 from = position_;
+    feed(block.constData(), block.constData() + block.size());
+    if (toTheEnd && pendingBytes_ > 0)
+        endLine(0);
+    return static_cast<qsizetype>(position_ - from);
+}
+
+void LogReader::feed(const char* from, const char* to)
+{
+    while (from < to) {
+        const auto* newline = static_cast<const char*>(std::memchr(from, '\n', std::size_t(to - from)));
+        const char* end = newline ? newline : to;
+        const qsizetype length = end - from;
+        if (newline && pendingBytes_ == 0) {
+            // Handled where it lies, not copied.
+            ++line_;
+            handle(QByteArray::fromRawData(from, length));
+            position_ += length + 1;
+        } else {
+            // Kept only while it may yet be short enough; past that passed over.
+            pendingBytes_ += length;
+            if (pendingBytes_ <= kLongestLine + 1)
+                pending_.append(from, length);
+            else
+                pending_ = QByteArray();
+            if (newline)
+                endLine(1);
+        }
+        from = end + (newline ? 1 : 0);
     }
-    if (toTheEnd && start < block.size()) {
-        handle(lineAt(start, block.size()));
-        start = block.size();
-    }
-    position_ += start;
-    return start;
+}
+
+// The pending line ends, with a newline or at the file's end.
+void LogReader::endLine(qint64 newline)
+{
+    ++line_;
+    if (pendingBytes_ > kLongestLine + 1)
+        onMalformed_({line_, tooLong()});
+    else
+        handle(std::exchange(pending_, QByteArray()));
+    position_ += pendingBytes_ + newline;
+    pendingBytes_ = 0;
 }
 
 void LogReader::handle(QByteArray line)
 {
-    ++line_;
     if (line.endsWith('\r'))
         line.chop(1);  // written on Windows
+    if (line.size() > kLongestLine) {
+        onMalformed_({line_, tooLong()});
+        return;
+    }
     ParsedLine parsed = parseLine(line, lastMinute_);
     if (parsed.logged) {
         parsed.logged->line = line_;

@@ -75,14 +75,14 @@ public:
 
     LogReader(OnLogged onLogged, OnMalformed onMalformed);
 
-    // Reads the whole lines from `device`'s position on. A last line with
-    // no newline yet is left for the next call unless `toTheEnd` (the file
-    // is complete). Returns false when `keepGoing`, asked between lines,
+    // Reads the whole lines from where the last read stopped on. A last line
+    // with no newline yet is kept for the next call unless `toTheEnd` (the
+    // file is complete). Returns false when `keepGoing`, asked between chunks,
     // said to stop.
     bool read(QIODevice& device, bool toTheEnd, const std::function<bool()>& keepGoing = {});
-    // The same from `block`, read on from the last line handled: its whole
-    // lines, and a last one with no newline too when `toTheEnd`. Returns the
-    // bytes handled.
+    // The same from `block`, read on after what was read before: its whole
+    // lines, a last one with no newline kept for the next block, or read too
+    // when `toTheEnd`. Returns the bytes of the lines handled.
     qsizetype readLines(const QByteArray& block, bool toTheEnd);
 
     long long lines() const { return line_; }
@@ -90,6 +90,9 @@ public:
     qint64 position() const { return position_; }
 
 private:
+    // Reads on through [from, to): each line as it ends, what follows kept.
+    void feed(const char* from, const char* to);
+    void endLine(qint64 newline);
     void handle(QByteArray line);
 
     OnLogged onLogged_;
@@ -97,6 +100,10 @@ private:
     LastMinute lastMinute_;
     long long line_ = 0;
     qint64 position_ = 0;
+    // The line not yet whole: its first bytes, kept while it is no longer than
+    // a line may be (a Windows line end aside), and how long it is so far.
+    QByteArray pending_;
+    qint64 pendingBytes_ = 0;
 };
 
 // What a file holds, counted as a review shows it.

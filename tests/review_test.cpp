@@ -388,19 +388,23 @@ TEST(Review, ALineTooLongIsSkippedWithoutBeingKept)
         return exchange + QByteArray(size - exchange.size() - 1, ' ') + "}\n";
     };
     QTemporaryDir dir;
-    const QString path = write(dir.filePath("long.jsonl"),
-                               padded(100) + padded(record::kLongestLine) + padded(record::kLongestLine + 1)
-                                   + padded(100).replace("\n", "\r\n") + padded(record::kLongestLine + 2));
+    const QString path
+        = write(dir.filePath("long.jsonl"),
+                padded(100) + padded(record::kLongestLine) + padded(record::kLongestLine + 1)
+                    + padded(record::kLongestLine).replace("\n", "\r\n") + padded(record::kLongestLine + 2));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     file.resize(file.size() + (200 << 20));  // and 200 MB of a line that never ends
     file.close();
     const Result run = review({path});
     ASSERT_EQ(run.lines.size(), 5);
-    EXPECT_EQ(run.lines[0].toStdString(), "line 3 skipped: longer than 65536 bytes");
-    EXPECT_EQ(run.lines[1].toStdString(), "line 5 skipped: longer than 65536 bytes");
-    EXPECT_EQ(run.lines[2].toStdString(), (path + ": 3 exchanges, t_ms 1.000 to 1.000").toStdString());
-    EXPECT_TRUE(run.lines[3].endsWith("; 2 lines skipped")) << run.lines[3].toStdString();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(run.lines[i].toStdString(),
+                  QStringLiteral("line %1 skipped: longer than 65536 bytes")
+                      .arg(QList<int>{3, 5, 6}[i])
+                      .toStdString());
+    EXPECT_EQ(run.lines[3].toStdString(), (path + ": 3 exchanges, t_ms 1.000 to 1.000").toStdString());
+    EXPECT_TRUE(run.lines[4].endsWith("; 3 lines skipped")) << run.lines[4].toStdString();
 
     // The same lines as they are written, a few kilobytes at a time.
     std::vector<long long> read, skipped;

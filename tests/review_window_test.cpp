@@ -297,18 +297,23 @@ TEST(ReviewWindow, CancelStopsReadingAndKeepsWhatWasRead)
 // the lines after it are read once they come.
 TEST(ReviewWindow, ALineTooLongIsListedAsSkipped)
 {
+    const auto windowsLine = [](qsizetype size) { return QByteArray(size, 'x') + "\r\n"; };
     Review review(logLine(1, 0x41, "acknowledged") + QByteArray(70000, 'x') + '\n'
+                  + windowsLine(record::kLongestLine) + windowsLine(record::kLongestLine + 1)
                   + logLine(2, 0x42, "acknowledged") + QByteArray(100000, 'y'));
     auto& skipped = review.on<QListWidget>("Skipped");
-    ASSERT_EQ(skipped.count(), 1);
+    ASSERT_EQ(skipped.count(), 3);
     EXPECT_EQ(skipped.item(0)->text(), "line 2: longer than 65536 bytes");
+    EXPECT_TRUE(skipped.item(1)->text().startsWith("line 3: not JSON"))
+        << skipped.item(1)->text().toStdString();
+    EXPECT_EQ(skipped.item(2)->text(), "line 4: longer than 65536 bytes");
     EXPECT_EQ(review.on<QLabel>("LoadStatus").text(),
-              "2 exchanges; 1 lines skipped; the last line is not whole yet (Follow the file reads it once "
+              "2 exchanges; 3 lines skipped; the last line is not whole yet (Follow the file reads it once "
               "it is).");
     QTest::mouseClick(&review.on<QCheckBox>("FollowFile"), Qt::LeftButton);
     review.append(QByteArray(1000, 'y') + '\n' + logLine(3, 0x43, "no answer"));
-    EXPECT_TRUE(testing_support::runEventLoopUntil([&] { return skipped.count() == 2; }, 10s));
-    EXPECT_EQ(skipped.item(1)->text(), "line 4: longer than 65536 bytes");
+    EXPECT_TRUE(testing_support::runEventLoopUntil([&] { return skipped.count() == 4; }, 10s));
+    EXPECT_EQ(skipped.item(3)->text(), "line 6: longer than 65536 bytes");
     EXPECT_TRUE(testing_support::runEventLoopUntil(
         [&] { return review.on<monitor::TraceView>("Trace").shown() == 3; }, 10s));
     EXPECT_EQ(review.on<QLabel>("NoAnswerCount").text(), "No answer: 1");
