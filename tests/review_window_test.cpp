@@ -318,3 +318,30 @@ TEST(ReviewWindow, ALineTooLongIsListedAsSkipped)
         [&] { return review.on<monitor::TraceView>("Trace").shown() == 3; }, 10s));
     EXPECT_EQ(review.on<QLabel>("NoAnswerCount").text(), "No answer: 1");
 }
+
+// A file far larger than what it holds (lines, then a hole to 1 TB): the
+// window makes room for what it reads, not for the file's size at the
+// density of its start, and Cancel stops the read within the hole.
+TEST(ReviewWindow, ASparseFileTakesRoomOnlyForWhatIsRead)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sparse.jsonl");
+    constexpr int kLines = 24000;  // some 3 MB
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        for (int i = 0; i < kLines; ++i)
+            file.write(logLine(i, 0x41 + i % 30, "acknowledged"));
+        ASSERT_TRUE(file.resize(qint64(1) << 40));
+    }
+    monitor::ReviewWindow window;
+    window.show();
+    window.open(path);
+    EXPECT_TRUE(testing_support::runEventLoopUntil(
+        [&window] { return window.loading()->capture().size() == std::size_t(kLines); }, 60s));
+    QTest::mouseClick(&control<QPushButton>(window, "Cancel"), Qt::LeftButton);
+    EXPECT_TRUE(testing_support::runEventLoopUntil([&window] { return !window.loading()->reading(); }, 60s));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(control<QLabel>(window, "LoadStatus").text(),
+              QStringLiteral("Cancelled after %1 exchanges; 0 lines skipped.").arg(kLines));
+}
