@@ -19,6 +19,10 @@ constexpr qint64 kBlock = 1 << 20;  // bytes read at a time: some 8 000 lines
 constexpr qint64 kShortestLine = 60;
 // Room made for a file's exchanges, over what its first batch suggests.
 constexpr double kRoomToSpare = 1.05;
+// And no more than for this many (a 2 GB log, some 800 MB held): what a
+// sparse file or a log of long lines suggests is no measure of what it holds,
+// and past this the capture grows as it is read.
+constexpr double kMostRoom = 1 << 24;
 
 // A block's lines parsed, numbered from 1 within it.
 struct Parsed {
@@ -104,9 +108,16 @@ void Loading::run(qint64 from, long long lines, Capture first, Unfinished rest, 
     auto due = std::chrono::steady_clock::now();   // the first lines show at once
     constexpr qsizetype kKept = kLongestLine + 2;  // too long even once a Windows line end is cut
     // The next block of whole lines and the file's bytes they took (more than
-    // the block's own when a line was passed over); empty at the end, or once
-    // cancelled. A last line with no newline yet stays in `rest` unless `toTheEnd`.
-    const auto nextBlock = [&]() -> std::pair<QByteArray, qint64> {
+    // the block's own when a line was passed over); empty at the end, once
+    // cancelled, or with `more` after each stretch of a line passed over, so
+    // that the lines before it show and Cancel is heard. A last line with no
+    // newline yet stays in `rest` unless `toTheEnd`.
+    struct Block {
+        QByteArray lines;
+        qint64 bytes = 0;
+        bool more = false;
+    };
+    const auto nextBlock = [&]() -> Block {
         QByteArray block = std::exchange(rest.kept, {});
         qint64 passedOver = std::exchange(rest.passedOver, 0);
         for (;;) {
@@ -126,10 +137,13 @@ void Loading::run(qint64 from, long long lines, Capture first, Unfinished rest, 
                 const qsizetype over = newline ? newline - (block.constData() + had) : got;
                 block.remove(had, over);
                 passedOver += over;
-                rest.tooLong = newline == nullptr;
-                if (newline)
-                    break;
-                continue;
+                if (!newline) {
+                    rest.kept = std::move(block);
+                    rest.passedOver = passedOver;
+                    return {{}, 0, true};
+                }
+                rest.tooLong = false;
+                break;
             }
             if (newline)
                 break;
@@ -142,7 +156,7 @@ void Loading::run(qint64 from, long long lines, Capture first, Unfinished rest, 
         }
         if (toTheEnd && file.atEnd()) {
             rest.tooLong = false;
-            return {block, block.size() + passedOver};
+            return {block, block.size() + passedOver, false};
         }
         const qsizetype end = block.lastIndexOf('\n') + 1;
         rest.kept = block.mid(end);
@@ -151,21 +165,20 @@ void Loading::run(qint64 from, long long lines, Capture first, Unfinished rest, 
             rest.passedOver = passedOver;  // the unfinished line's
             passedOver = 0;
         }
-        return {block, end + passedOver};
+        return {block, end + passedOver, false};
     };
     for (;;) {
-        auto [firstBlock, firstBytes] = nextBlock();
-        auto [secondBlock, secondBytes]
-            = firstBlock.isEmpty() ? std::pair<QByteArray, qint64>() : nextBlock();
+        const Block first = nextBlock();
+        const Block second = first.lines.isEmpty() ? Block{} : nextBlock();
         if (cancel_) {
             batch->cancelled = true;
             break;
         }
-        if (firstBlock.isEmpty())
+        if (first.lines.isEmpty() && !first.more)
             break;
         Parsed parsed[2];
-        std::thread helper([&parsed, &second = secondBlock] { parsed[1] = parseBlock(second); });
-        parsed[0] = parseBlock(firstBlock);
+        std::thread helper([&parsed, &second] { parsed[1] = parseBlock(second.lines); });
+        parsed[0] = parseBlock(first.lines);
         helper.join();
         for (std::size_t b = 0; b < 2; ++b) {
             for (Logged& logged : parsed[b].logged) {
@@ -178,7 +191,7 @@ void Loading::run(qint64 from, long long lines, Capture first, Unfinished rest, 
             }
             batch->lines += parsed[b].lines;
         }
-        batch->position += firstBytes + secondBytes;
+        batch->position += first.bytes + second.bytes;
         batch->rest = rest;
         if (std::chrono::steady_clock::now() >= due) {
             auto next = std::make_shared<Batch>();
@@ -208,7 +221,8 @@ void Loading::take(const std::shared_ptr<Batch>& batch)
             // The rest of the file is likely as dense as its start: room for it
             // all at once, rather than the whole capture copied at each doubling.
             const double more = double(batch->total - position_) / double(batch->position - position_);
-            capture_.reserveLike(batch->capture, more * kRoomToSpare);
+            const double most = kMostRoom / double(std::max<std::size_t>(1, batch->capture.size()));
+            capture_.reserveLike(batch->capture, std::min(more * kRoomToSpare, most));
         }
         capture_.append(std::move(batch->capture));
         skipped_.insert(skipped_.end(), batch->skipped.begin(), batch->skipped.end());
