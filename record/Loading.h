@@ -35,6 +35,8 @@ public:
     // The capture so far, in file order; and the lines skipped.
     const Capture& capture() const { return capture_; }
     const std::vector<Malformed>& skipped() const { return skipped_; }
+    // The most lines skipped kept with their reasons; past them, only counted.
+    static constexpr std::size_t kSkippedListed = 500;
     // The bytes after the last whole line when the last read ended: a line
     // still being written, left for the next read.
     qint64 unfinished() const { return unfinished_; }

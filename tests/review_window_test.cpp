@@ -345,3 +345,18 @@ TEST(ReviewWindow, ASparseFileTakesRoomOnlyForWhatIsRead)
     EXPECT_EQ(control<QLabel>(window, "LoadStatus").text(),
               QStringLiteral("Cancelled after %1 exchanges; 0 lines skipped.").arg(kLines));
 }
+
+// A file of little but lines that are not the log's: the first few hundred
+// are listed with their reasons, the rest counted.
+TEST(ReviewWindow, ManyLinesSkippedAreCountedPastTheFirstListed)
+{
+    QByteArray log = QByteArray("not a log line\n").repeated(100000);
+    log += logLine(1, 0x41, "acknowledged");
+    Review review(log);
+    auto& skipped = review.on<QListWidget>("Skipped");
+    const int listed = static_cast<int>(record::Loading::kSkippedListed);
+    ASSERT_EQ(skipped.count(), listed + 1);
+    EXPECT_TRUE(skipped.item(listed - 1)->text().startsWith(QStringLiteral("line %1: not JSON").arg(listed)));
+    EXPECT_EQ(skipped.item(listed)->text(), QStringLiteral("and %1 more").arg(100000 - listed));
+    EXPECT_EQ(review.on<QLabel>("LoadStatus").text(), "1 exchanges; 100000 lines skipped.");
+}
