@@ -27,7 +27,8 @@ constexpr double kMostRoom = 1 << 24;
 // A block's lines parsed, numbered from 1 within it.
 struct Parsed {
     std::vector<Logged> logged;
-    std::vector<Malformed> skipped;
+    std::vector<Malformed> skipped;  // the first Loading::kSkippedListed
+    long long skippedCount = 0;
     long long lines = 0;
 };
 
@@ -36,7 +37,11 @@ Parsed parseBlock(const QByteArray& block)
     Parsed parsed;
     parsed.logged.reserve(static_cast<std::size_t>(block.size() / kShortestLine));
     LogReader reader([&parsed](Logged&& l) { parsed.logged.push_back(std::move(l)); },
-                     [&parsed](Malformed&& m) { parsed.skipped.push_back(std::move(m)); });
+                     [&parsed](Malformed&& m) {
+                         if (parsed.skipped.size() < Loading::kSkippedListed)
+                             parsed.skipped.push_back(std::move(m));
+                         ++parsed.skippedCount;
+                     });
     reader.readLines(block, true);
     parsed.lines = reader.lines();
     return parsed;
@@ -46,7 +51,8 @@ Parsed parseBlock(const QByteArray& block)
 
 struct Loading::Batch {
     Capture capture;
-    std::vector<Malformed> skipped;
+    std::vector<Malformed> skipped;  // the first Loading::kSkippedListed
+    long long skippedCount = 0;
     qint64 position = 0;
     long long lines = 0;
     qint64 total = 0;
@@ -186,9 +192,12 @@ void Loading::run(qint64 from, long long lines, Capture first, Unfinished rest, 
                 batch->capture.append(logged);
             }
             for (Malformed& malformed : parsed[b].skipped) {
+                if (batch->skipped.size() == kSkippedListed)
+                    break;
                 malformed.line += batch->lines;
                 batch->skipped.push_back(std::move(malformed));
             }
+            batch->skippedCount += parsed[b].skippedCount;
             batch->lines += parsed[b].lines;
         }
         batch->position += first.bytes + second.bytes;
@@ -225,7 +234,10 @@ void Loading::take(const std::shared_ptr<Batch>& batch)
             capture_.reserveLike(batch->capture, std::min(more * kRoomToSpare, most));
         }
         capture_.append(std::move(batch->capture));
-        skipped_.insert(skipped_.end(), batch->skipped.begin(), batch->skipped.end());
+        const std::size_t room = kSkippedListed - std::min(kSkippedListed, skipped_.size());
+        skipped_.insert(skipped_.end(), batch->skipped.begin(),
+                        batch->skipped.begin() + std::ptrdiff_t(std::min(room, batch->skipped.size())));
+        skippedCount_ += batch->skippedCount;
         position_ = batch->position;
         rest_ = batch->rest;
         lines_ = batch->lines;

@@ -32,9 +32,11 @@ public:
     // Stops the read after the line it is at; what was read stays.
     void cancel() { cancel_ = true; }
 
-    // The capture so far, in file order; and the lines skipped.
+    // The capture so far, in file order; the first lines skipped, with their
+    // reasons, and how many were skipped in all.
     const Capture& capture() const { return capture_; }
     const std::vector<Malformed>& skipped() const { return skipped_; }
+    long long skippedCount() const { return skippedCount_; }
     // The most lines skipped kept with their reasons; past them, only counted.
     static constexpr std::size_t kSkippedListed = 500;
     // The bytes after the last whole line when the last read ended: a line
@@ -65,6 +67,7 @@ private:
     QString path_;
     Capture capture_;
     std::vector<Malformed> skipped_;
+    long long skippedCount_ = 0;
     qint64 position_ = 0;
     qint64 unfinished_ = 0;
     Unfinished rest_;
