@@ -14,7 +14,9 @@
 #include "TraceView.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QListWidget>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -359,4 +361,29 @@ TEST(ReviewWindow, ManyLinesSkippedAreCountedPastTheFirstListed)
     EXPECT_TRUE(skipped.item(listed - 1)->text().startsWith(QStringLiteral("line %1: not JSON").arg(listed)));
     EXPECT_EQ(skipped.item(listed)->text(), QStringLiteral("and %1 more").arg(100000 - listed));
     EXPECT_EQ(review.on<QLabel>("LoadStatus").text(), "1 exchanges; 100000 lines skipped.");
+}
+
+// A log is a regular file: a pipe or a device is refused at once, with the
+// reason, and nothing waits on it (a pipe with no writer would wait forever).
+TEST(ReviewWindow, WhatIsNotARegularFileIsRefusedAtOnce)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.jsonl");
+    if (QProcess::execute(QStringLiteral("mkfifo"), {fifo}) != 0 || !QFileInfo::exists("/dev/zero"))
+        GTEST_SKIP() << "no mkfifo or /dev/zero here";
+    for (const QString& path : {fifo, QStringLiteral("/dev/zero")}) {
+        monitor::ReviewWindow window;
+        window.open(path);
+        const bool refused
+            = testing_support::runEventLoopUntil([&window] { return !window.loading()->reading(); }, 10s);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(refused) << path.toStdString();
+        EXPECT_EQ(control<QLabel>(window, "LoadStatus").text(),
+                  QStringLiteral("Cannot read %1: not a regular file").arg(path));
+        EXPECT_FALSE(control<QPushButton>(window, "Cancel").isEnabled());
+        if (!refused && path == fifo) {
+            QFile writer(path);  // lets a reader stuck on the pipe go
+            (void)writer.open(QIODevice::WriteOnly);
+        }
+    }
 }
