@@ -3,6 +3,7 @@
 #include "Review.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 
 #include <chrono>
@@ -104,8 +105,13 @@ void Loading::run(qint64 from, long long lines, Capture first, Unfinished rest, 
         QMetaObject::invokeMethod(this, takeIt, Qt::QueuedConnection);
     };
     QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(from + rest.kept.size() + rest.passedOver)) {
-        batch->error = file.errorString();
+    // A pipe would hold the open until a writer comes, a device never ends:
+    // a log is a regular file, and nothing else is opened.
+    const QFileInfo info(path_);
+    const bool regular = !info.exists() || info.isFile();
+    if (!regular || !file.open(QIODevice::ReadOnly)
+        || !file.seek(from + rest.kept.size() + rest.passedOver)) {
+        batch->error = regular ? file.errorString() : notARegularFile();
         batch->last = true;
         handOver(batch);
         return;

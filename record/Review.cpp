@@ -240,6 +240,8 @@ QString printable(const QString& text)
     return shown;
 }
 
+QString notARegularFile() { return QStringLiteral("not a regular file"); }
+
 TimePoint atMs(double tMs)
 {
     return TimePoint(

@@ -62,6 +62,9 @@ QString printable(const QString& text);
 // bytes long. A longer line is skipped, and not kept while it is passed over.
 inline constexpr qsizetype kLongestLine = 64 * 1024;
 
+// Why a pipe, a device or a folder is not read as a log.
+QString notARegularFile();
+
 // The exchange's time as the record keeps it: t_ms after the steady clock's epoch.
 TimePoint atMs(double tMs);
 // The furthest t_ms from the epoch that the steady clock's nanoseconds hold
