@@ -88,8 +88,8 @@ int main(int argc, char** argv)
     const double loadedMs = clock.nsecsElapsed() / 1e6;
     const auto [rss, peak] = residentMb();
     std::printf("first paint: %.0f ms (%zu exchanges in view)\n", firstMs, firstCount);
-    std::printf("loaded: %.0f ms (%zu exchanges, %zu lines skipped)\n", loadedMs,
-                window.loading()->capture().size(), window.loading()->skipped().size());
+    std::printf("loaded: %.0f ms (%zu exchanges, %lld lines skipped)\n", loadedMs,
+                window.loading()->capture().size(), window.loading()->skippedCount());
     std::printf("RSS: %.0f MB (peak %.0f MB)\n", rss, peak);
 
     chart->showAll();

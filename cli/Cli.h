@@ -25,6 +25,7 @@ inline constexpr int kExitNotAcknowledged = 1;  // one or more were not acknowle
 inline constexpr int kExitNoAnswer = 2;         // one or more went unanswered, or the bridge was lost
 inline constexpr int kExitNoBridge = 3;         // no bridge could be opened
 inline constexpr int kExitUsage = 64;           // the command line is wrong; nothing was sent
+inline constexpr int kExitNothingRead = 65;     // review: the file holds no line that could be read
 inline constexpr int kExitNoInput = 66;         // review: the file could not be read
 inline constexpr int kExitCannotListen = 69;    // serve: the address cannot be listened on
 inline constexpr int kExitInterrupted = 130;    // a ramp was stopped with Ctrl-C

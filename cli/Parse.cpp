@@ -150,8 +150,9 @@ const char* const kDescription
       "added, each line skipped as {\"line\",\"skipped\"}, and last the counts.\n"
       "\n"
       "Exit status: 0 all acknowledged, 1 some not acknowledged, 2 some unanswered\n"
-      "or the bridge lost, 3 no bridge could be opened, 64 usage error, 66 the file\n"
-      "to review cannot be read, 69 serve cannot listen, 130 ramp stopped with Ctrl-C.";
+      "or the bridge lost, 3 no bridge could be opened, 64 usage error, 65 the file\n"
+      "to review holds nothing readable, 66 it cannot be read, 69 serve cannot\n"
+      "listen, 130 ramp stopped with Ctrl-C.";
 
 }  // namespace
 

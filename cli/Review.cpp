@@ -126,6 +126,8 @@ int review(const Invocation& invocation, QTextStream& out, QTextStream& err)
     output.summary(invocation.file, summary);
 
     const auto count = [&](record::Verdict v) { return summary.counts[static_cast<std::size_t>(v)]; };
+    if (!summary.firstMs)
+        return kExitNothingRead;  // not one exchange, nor a stray report
     if (count(record::Verdict::NoAnswer) + count(record::Verdict::BridgeLost) > 0)
         return kExitNoAnswer;
     if (count(record::Verdict::NotAcknowledged) > 0)

@@ -179,6 +179,13 @@ void ReviewWindow::progressed(qint64 bytes, qint64 total)
         skipped_->addItem(QStringLiteral("line %1: %2")
                               .arg(skipped[skippedShown_].line)
                               .arg(skipped[skippedShown_].reason));
+    // Only once the list is full are lines counted and not kept.
+    const long long more = loading_->skippedCount() - static_cast<long long>(skipped.size());
+    if (more > 0) {
+        if (skipped_->count() == int(skippedShown_))
+            skipped_->addItem(QString());
+        skipped_->item(skipped_->count() - 1)->setText(QStringLiteral("and %1 more").arg(more));
+    }
     chart_->grown();
     showSpan();
 }
@@ -192,16 +199,16 @@ void ReviewWindow::finished(bool cancelled, const QString& error)
     else if (cancelled)
         status_->setText(QStringLiteral("Cancelled after %1 exchanges; %2 lines skipped.")
                              .arg(capture.size())
-                             .arg(loading_->skipped().size()));
+                             .arg(loading_->skippedCount()));
     else if (loading_->unfinished() > 0)
         status_->setText(QStringLiteral("%1 exchanges; %2 lines skipped; the last line is not whole yet "
                                         "(Follow the file reads it once it is).")
                              .arg(capture.size())
-                             .arg(loading_->skipped().size()));
+                             .arg(loading_->skippedCount()));
     else
         status_->setText(QStringLiteral("%1 exchanges; %2 lines skipped.")
                              .arg(capture.size())
-                             .arg(loading_->skipped().size()));
+                             .arg(loading_->skippedCount()));
     emit loaded();
 }
 

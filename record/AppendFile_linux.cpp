@@ -15,11 +15,22 @@ QString AppendFile::open(const QString& path)
     // Readable too, to look at the file's last byte; a file this user may
     // only write to is appended to all the same.
     const QByteArray name = QFile::encodeName(path);
-    int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // A log is a file: a pipe or a socket holds its writer once nobody reads
+    // it, so neither is taken. Opened without waiting, so that a pipe with no
+    // reader is refused rather than waited on. A device that never holds a
+    // write (/dev/null, /dev/full for a full disk) is taken as a file is.
+    constexpr int kFlags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(name.constData(), O_RDWR | kFlags, 0666);
     if (fd < 0 && errno == EACCES)
-        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(name.constData(), O_WRONLY | kFlags, 0666);
     if (fd < 0)
-        return qt_error_string(errno);
+        return errno == ENXIO ? QStringLiteral("a pipe, not a file") : qt_error_string(errno);
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("a pipe, not a file");
+    }
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     handle_ = fd;
     return {};
 }

@@ -25,6 +25,11 @@ QString AppendFile::open(const QString& path)
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return lastError();
+    if (GetFileType(file) == FILE_TYPE_PIPE) {
+        // A log is a file: a pipe holds its writer once nobody reads it.
+        CloseHandle(file);
+        return QStringLiteral("a pipe, not a file");
+    }
     handle_ = reinterpret_cast<std::intptr_t>(file);
     return {};
 }

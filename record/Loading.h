@@ -32,9 +32,13 @@ public:
     // Stops the read after the line it is at; what was read stays.
     void cancel() { cancel_ = true; }
 
-    // The capture so far, in file order; and the lines skipped.
+    // The capture so far, in file order; the first lines skipped, with their
+    // reasons, and how many were skipped in all.
     const Capture& capture() const { return capture_; }
     const std::vector<Malformed>& skipped() const { return skipped_; }
+    long long skippedCount() const { return skippedCount_; }
+    // The most lines skipped kept with their reasons; past them, only counted.
+    static constexpr std::size_t kSkippedListed = 500;
     // The bytes after the last whole line when the last read ended: a line
     // still being written, left for the next read.
     qint64 unfinished() const { return unfinished_; }
@@ -48,15 +52,25 @@ signals:
 
 private:
     struct Batch;
-    void run(qint64 from, long long lines, Capture batch, bool toTheEnd);
+    // The line a read left unfinished, for the next: its first bytes (all of
+    // them, or its first kLongestLine + 2 when it is longer, the rest passed
+    // over: `passedOver` of them, so far).
+    struct Unfinished {
+        QByteArray kept;
+        qint64 passedOver = 0;
+        bool tooLong = false;
+    };
+    void run(qint64 from, long long lines, Capture batch, Unfinished rest, bool toTheEnd);
     void take(const std::shared_ptr<Batch>& batch);
     void join();
 
     QString path_;
     Capture capture_;
     std::vector<Malformed> skipped_;
+    long long skippedCount_ = 0;
     qint64 position_ = 0;
     qint64 unfinished_ = 0;
+    Unfinished rest_;
     long long lines_ = 0;
     std::thread thread_;
     std::atomic<bool> cancel_{false};

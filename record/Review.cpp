@@ -6,6 +6,8 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <string_view>
 
 namespace record {
@@ -14,24 +16,37 @@ namespace {
 constexpr std::uint8_t kReportId = 0;
 constexpr qint64 kChunk = 1 << 16;
 
-// The array of bytes named `key`, with the report id put in front; nullopt
-// when it is missing or holds anything but whole numbers 0..255.
-std::optional<Bytes> report(const QJsonObject& object, QLatin1String key)
+// The bytes an exchange sends (the command's; a stray report: none) and receives
+// (none, or the reply's), the report id left out.
+constexpr qsizetype kCommandBytes = 3;
+bool countsFit(qsizetype sent, qsizetype received, Verdict verdict)
+{
+    return (sent == kCommandBytes || (sent == 0 && verdict == Verdict::Stray))
+        && (received == 0 || received == kCommandBytes);
+}
+
+// The array of bytes named `key`: how many it holds and the first of them,
+// with the report id put in front; nullopt when it is missing or holds
+// anything but whole numbers 0..255. No more are kept than an exchange has.
+struct Report {
+    Bytes bytes;
+    qsizetype count = 0;
+};
+std::optional<Report> report(const QJsonObject& object, QLatin1String key)
 {
     const QJsonValue value = object.value(key);
     if (!value.isArray())
         return std::nullopt;
     const QJsonArray array = value.toArray();
-    Bytes bytes;
-    bytes.reserve(static_cast<std::size_t>(array.size()) + 1);
-    bytes.push_back(kReportId);
+    Report report{{kReportId}, array.size()};
     for (const QJsonValue& byte : array) {
         const double d = byte.toDouble(-1);
         if (!byte.isDouble() || d < 0 || d > 0xFF || d != static_cast<int>(d))
             return std::nullopt;
-        bytes.push_back(static_cast<std::uint8_t>(d));
+        if (report.bytes.size() <= kCommandBytes)
+            report.bytes.push_back(static_cast<std::uint8_t>(d));
     }
-    return bytes;
+    return report;
 }
 
 template <typename Text>
@@ -64,7 +79,7 @@ public:
         std::optional<Bytes> sent, received;
         std::optional<std::string_view> time, verdict;
         if (!(take(R"({"received":)") && (received = bytes()) && take(R"(,"sent":)") && (sent = bytes())
-              && take(R"(,"t_ms":)") && number(logged.tMs)))
+              && take(R"(,"t_ms":)") && number(logged.tMs) && std::abs(logged.tMs) <= kFurthestMs))
             return std::nullopt;
         if (take(R"(,"time":)") && !((time = text()) && (logged.time = timeOfDay(*time)).isValid()))
             return std::nullopt;
@@ -72,6 +87,8 @@ public:
             return std::nullopt;
         const auto v = verdictNamed(QLatin1String(verdict->data(), static_cast<qsizetype>(verdict->size())));
         if (!v)
+            return std::nullopt;
+        if (!countsFit(qsizetype(sent->size()) - 1, qsizetype(received->size()) - 1, *v))
             return std::nullopt;
         if (received->size() == 1)
             received->clear();  // no reply came
@@ -107,8 +124,9 @@ private:
             while (digit() && at_ - from < 4)
                 value = value * 10 + (*at_++ - '0');
             const auto length = at_ - from;
-            if (length == 0 || length > 3 || (length > 1 && *from == '0') || value > 0xFF)
-                return std::nullopt;
+            if (length == 0 || length > 3 || (length > 1 && *from == '0') || value > 0xFF
+                || qsizetype(bytes.size()) > kCommandBytes)
+                return std::nullopt;  // the JSON reader says what is wrong
             bytes.push_back(static_cast<std::uint8_t>(value));
         } while (take(","));
         if (!take("]"))
@@ -159,7 +177,7 @@ private:
     QDateTime timeOfDay(std::string_view text)
     {
         static constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd.dddZ";
-        constexpr std::size_t kMinute = 16, kSecond = 17, kMillisecond = 20;
+        constexpr std::size_t kHour = 11, kMinute = 16, kSecond = 17, kMillisecond = 20;
         if (text.size() != kForm.size())
             return {};
         for (std::size_t i = 0; i < kForm.size(); ++i) {
@@ -174,7 +192,7 @@ private:
             return value;
         };
         const int second = field(kSecond, 2);
-        if (second > 59)
+        if (field(kHour, 2) > 23 || second > 59)
             return {};
         const std::string_view minute = text.substr(0, kMinute);
         if (minute != std::string_view(last_.text.constData(), static_cast<std::size_t>(last_.text.size()))) {
@@ -192,7 +210,37 @@ private:
     LastMinute& last_;
 };
 
+// An ISO 8601 date and time as QDateTime reads it, but for hour 24: Qt takes
+// 24:00 as the next day's midnight, no time the program writes.
+QDateTime timeOfDay(const QString& text)
+{
+    constexpr qsizetype kDate = 10;  // yyyy-MM-dd, then T (or a blank) and the hour
+    if (text.size() > kDate + 2 && (text[kDate] == QLatin1Char('T') || text[kDate] == QLatin1Char(' '))
+        && QStringView(text).mid(kDate + 1, 2) == QLatin1String("24"))
+        return {};
+    return QDateTime::fromString(text, Qt::ISODateWithMs);
+}
+
+QString tooLong() { return QStringLiteral("longer than %1 bytes").arg(kLongestLine); }
+
 }  // namespace
+
+QString printable(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const auto category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+QString notARegularFile() { return QStringLiteral("not a regular file"); }
 
 TimePoint atMs(double tMs)
 {
@@ -234,6 +282,10 @@ ParsedLine parseJsonLine(const QByteArray& line)
         parsed.malformed = QStringLiteral("no t_ms");
         return parsed;
     }
+    if (!(std::abs(tMs.toDouble()) <= kFurthestMs)) {
+        parsed.malformed = QStringLiteral("t_ms out of range");
+        return parsed;
+    }
     auto sent = report(object, QLatin1String("sent"));
     auto received = report(object, QLatin1String("received"));
     if (!sent || !received) {
@@ -244,25 +296,36 @@ ParsedLine parseJsonLine(const QByteArray& line)
     const auto verdict = verdictNamed(verdictValue.toString());
     if (!verdict) {
         parsed.malformed = verdictValue.isString()
-            ? QStringLiteral("unknown verdict '%1'").arg(verdictValue.toString())
+            ? QStringLiteral("unknown verdict '%1'").arg(printable(verdictValue.toString()))
             : QStringLiteral("no verdict");
+        return parsed;
+    }
+    if (!countsFit(sent->count, received->count, *verdict)) {
+        parsed.malformed = sent->count != kCommandBytes && !(sent->count == 0 && *verdict == Verdict::Stray)
+            ? QStringLiteral("sent has %1 bytes, not 3").arg(sent->count)
+            : QStringLiteral("received has %1 bytes, not 0 or 3").arg(received->count);
         return parsed;
     }
     Logged logged;
     logged.tMs = tMs.toDouble();
     const QJsonValue time = object.value(QLatin1String("time"));
     if (!time.isUndefined()) {
-        logged.time = QDateTime::fromString(time.toString(), Qt::ISODateWithMs);
+        logged.time = timeOfDay(time.toString());
         if (!logged.time.isValid()) {
             parsed.malformed = QStringLiteral("time is not a date and time");
             return parsed;
         }
+        if (logged.time.timeSpec() == Qt::LocalTime) {
+            // Whose local time is not known: the program writes UTC, with its Z.
+            parsed.malformed = QStringLiteral("time has no zone (Z or +hh:mm)");
+            return parsed;
+        }
     }
-    if (received->size() == 1)
-        received->clear();  // no reply came
-    if (sent->size() == 1)
-        sent->clear();  // a stray report: nothing was sent
-    logged.exchange = {atMs(logged.tMs), std::move(*sent), std::move(*received), *verdict, {}};
+    if (received->count == 0)
+        received->bytes.clear();  // no reply came
+    if (sent->count == 0)
+        sent->bytes.clear();  // a stray report: nothing was sent
+    logged.exchange = {atMs(logged.tMs), std::move(sent->bytes), std::move(received->bytes), *verdict, {}};
     parsed.logged = std::move(logged);
     return parsed;
 }
@@ -275,45 +338,75 @@ LogReader::LogReader(OnLogged onLogged, OnMalformed onMalformed)
 bool LogReader::read(QIODevice& device, bool toTheEnd, const std::function<bool()>& keepGoing)
 {
     if (!device.isSequential())
-        device.seek(position_);
-    QByteArray pending;
+        device.seek(position_ + pendingBytes_);
+    QByteArray chunk(kChunk, Qt::Uninitialized);
     for (;;) {
         if (keepGoing && !keepGoing())
             return false;
-        const QByteArray chunk = device.read(kChunk);
-        if (chunk.isEmpty())
+        const qint64 got = device.read(chunk.data(), kChunk);
+        if (got <= 0)
             break;
-        pending += chunk;
-        pending.remove(0, readLines(pending, false));
+        feed(chunk.constData(), chunk.constData() + got);
     }
-    readLines(pending, toTheEnd);
+    if (toTheEnd && pendingBytes_ > 0)
+        endLine(0);
     return true;
 }
 
 qsizetype LogReader::readLines(const QByteArray& block, bool toTheEnd)
 {
-    // Each line is handled where it lies in `block`, not copied out of it.
-    const auto lineAt = [&block](qsizetype from, qsizetype to) {
-        return QByteArray::fromRawData(block.constData() + from, to - from);
-    };
-    qsizetype start = 0;
-    for (qsizetype end = block.indexOf('\n'); end >= 0; end = block.indexOf('\n', start)) {
-        handle(lineAt(start, end));
-        start = end + 1;
+    const qint64 from = position_;
+    feed(block.constData(), block.constData() + block.size());
+    if (toTheEnd && pendingBytes_ > 0)
+        endLine(0);
+    return static_cast<qsizetype>(position_ - from);
+}
+
+void LogReader::feed(const char* from, const char* to)
+{
+    while (from < to) {
+        const auto* newline = static_cast<const char*>(std::memchr(from, '\n', std::size_t(to - from)));
+        const char* end = newline ? newline : to;
+        const qsizetype length = end - from;
+        if (newline && pendingBytes_ == 0) {
+            // Handled where it lies, not copied.
+            ++line_;
+            handle(QByteArray::fromRawData(from, length));
+            position_ += length + 1;
+        } else {
+            // Kept only while it may yet be short enough; past that passed over.
+            pendingBytes_ += length;
+            if (pendingBytes_ <= kLongestLine + 1)
+                pending_.append(from, length);
+            else
+                pending_ = QByteArray();
+            if (newline)
+                endLine(1);
+        }
+        from = end + (newline ? 1 : 0);
     }
-    if (toTheEnd && start < block.size()) {
-        handle(lineAt(start, block.size()));
-        start = block.size();
-    }
-    position_ += start;
-    return start;
+}
+
+// The pending line ends, with a newline or at the file's end.
+void LogReader::endLine(qint64 newline)
+{
+    ++line_;
+    if (pendingBytes_ > kLongestLine + 1)
+        onMalformed_({line_, tooLong()});
+    else
+        handle(std::exchange(pending_, QByteArray()));
+    position_ += pendingBytes_ + newline;
+    pendingBytes_ = 0;
 }
 
 void LogReader::handle(QByteArray line)
 {
-    ++line_;
     if (line.endsWith('\r'))
         line.chop(1);  // written on Windows
+    if (line.size() > kLongestLine) {
+        onMalformed_({line_, tooLong()});
+        return;
+    }
     ParsedLine parsed = parseLine(line, lastMinute_);
     if (parsed.logged) {
         parsed.logged->line = line_;

@@ -53,8 +53,23 @@ ParsedLine parseLine(const QByteArray& line, LastMinute& last);
 // line to it, which says what is wrong with a line.
 ParsedLine parseJsonLine(const QByteArray& line);
 
+// `text` from a file as it may be printed: a control or formatting
+// character (ESC, BEL, C1 controls, direction overrides, line separators) is
+// written as JSON escapes it, \u001b, so it shows rather than acts.
+QString printable(const QString& text);
+
+// The longest line read, a Windows line end aside: the log's are some 120
+// bytes long. A longer line is skipped, and not kept while it is passed over.
+inline constexpr qsizetype kLongestLine = 64 * 1024;
+
+// Why a pipe, a device or a folder is not read as a log.
+QString notARegularFile();
+
 // The exchange's time as the record keeps it: t_ms after the steady clock's epoch.
 TimePoint atMs(double tMs);
+// The furthest t_ms from the epoch that the steady clock's nanoseconds hold
+// (some 285 years; they end at 9.22e12 ms): a line further out is skipped.
+inline constexpr double kFurthestMs = 9e12;
 
 class LogReader {
 public:
@@ -63,14 +78,14 @@ public:
 
     LogReader(OnLogged onLogged, OnMalformed onMalformed);
 
-    // Reads the whole lines from `device`'s position on. A last line with
-    // no newline yet is left for the next call unless `toTheEnd` (the file
-    // is complete). Returns false when `keepGoing`, asked between lines,
+    // Reads the whole lines from where the last read stopped on. A last line
+    // with no newline yet is kept for the next call unless `toTheEnd` (the
+    // file is complete). Returns false when `keepGoing`, asked between chunks,
     // said to stop.
     bool read(QIODevice& device, bool toTheEnd, const std::function<bool()>& keepGoing = {});
-    // The same from `block`, read on from the last line handled: its whole
-    // lines, and a last one with no newline too when `toTheEnd`. Returns the
-    // bytes handled.
+    // The same from `block`, read on after what was read before: its whole
+    // lines, a last one with no newline kept for the next block, or read too
+    // when `toTheEnd`. Returns the bytes of the lines handled.
     qsizetype readLines(const QByteArray& block, bool toTheEnd);
 
     long long lines() const { return line_; }
@@ -78,6 +93,9 @@ public:
     qint64 position() const { return position_; }
 
 private:
+    // Reads on through [from, to): each line as it ends, what follows kept.
+    void feed(const char* from, const char* to);
+    void endLine(qint64 newline);
     void handle(QByteArray line);
 
     OnLogged onLogged_;
@@ -85,6 +103,10 @@ private:
     LastMinute lastMinute_;
     long long line_ = 0;
     qint64 position_ = 0;
+    // The line not yet whole: its first bytes, kept while it is no longer than
+    // a line may be (a Windows line end aside), and how long it is so far.
+    QByteArray pending_;
+    qint64 pendingBytes_ = 0;
 };
 
 // What a file holds, counted as a review shows it.

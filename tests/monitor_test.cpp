@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -132,6 +133,21 @@ TEST(PanelOptions, ALogThatCannotBeWrittenStopsTheProgramBeforeAnythingIsSent)
     EXPECT_EQ(run.board.openHandles(), 0) << "the bridge was not even opened";
     for (const QWidget* window : QApplication::topLevelWidgets())
         EXPECT_FALSE(window->isVisible()) << window->objectName().toStdString();
+}
+
+// A log is a file: a pipe would hold the panel once nobody reads it and its
+// buffer is full, so it is refused at start.
+TEST(PanelOptions, ALogOnAPipeIsRefusedAtStart)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("traffic.jsonl");
+    if (QProcess::execute(QStringLiteral("mkfifo"), {fifo}) != 0)
+        GTEST_SKIP() << "no mkfifo here";
+    Launch run({QStringLiteral("--log"), fifo});
+    EXPECT_FALSE(run.started.program);
+    EXPECT_EQ(run.started.status, app::kExitUsage);
+    EXPECT_EQ(run.errText, QStringLiteral("Cannot write the log %1: a pipe, not a file\n").arg(fifo));
+    EXPECT_EQ(run.board.openHandles(), 0) << "the bridge was not even opened";
 }
 
 TEST(BusMonitor, ShowsTheTrafficTheCountsAndTheRegistersAsThePanelSetThem)

@@ -186,7 +186,7 @@ TEST(Review, ALineReadsAsTheJsonReaderReadsItHoweverItIsChanged)
         R"({"received":[1,73,73],"sent":[112,73,73],"t_ms":5012.337,"time":"2026-12-09T10:00:05.012Z","verdict":"acknowledged"})",
         R"({"received":[],"sent":[112,0,0],"t_ms":0.5,"time":"2026-02-28T23:59:59.999Z","verdict":"no answer"})",
         R"({"received":[240,236,236],"sent":[112,236,236],"t_ms":10,"verdict":"not acknowledged"})",
-        R"({"received":[],"sent":[112,255],"t_ms":-0,"time":"2024-02-29T09:09:09.000Z","verdict":"bridge lost"})",
+        R"({"received":[],"sent":[112,255,255],"t_ms":-0,"time":"2024-02-29T09:09:09.000Z","verdict":"bridge lost"})",
     };
     const QByteArray changes = "09-.,:\"[]{}eEZT \\x";
     int read = 0;
@@ -238,4 +238,189 @@ TEST(Review, ALogStillBeingWrittenIsReadAsFarAsItIsWhole)
     EXPECT_EQ(verdicts,
               (std::vector<Verdict>{Verdict::Acknowledged, Verdict::NoAnswer, Verdict::Acknowledged}));
     EXPECT_EQ(reader.position(), file.size());
+}
+
+// t_ms is the steady clock's milliseconds since the program started: one the
+// clock cannot hold (hundreds of years, an exponent gone wrong) is a line
+// skipped by either reader, never an exchange at a time that wrapped.
+TEST(Review, ATimeTheClockCannotHoldIsALineSkipped)
+{
+    const auto line = [](const char* tMs) {
+        return QByteArray(R"({"received":[],"sent":[112,65,65],"t_ms":)") + tMs
+            + R"(,"time":"2026-12-09T10:00:00.001Z","verdict":"no answer"})";
+    };
+    for (const char* tMs : {"10000000000000", "-10000000000000", "1e13", "1e308", "-1e308"}) {
+        for (const auto& parsed : {record::parseLine(line(tMs)), record::parseJsonLine(line(tMs))}) {
+            EXPECT_FALSE(parsed.logged) << tMs;
+            EXPECT_EQ(parsed.malformed.toStdString(), "t_ms out of range") << tMs;
+        }
+    }
+    const record::ParsedLine longest = record::parseLine(line("9000000000000"));
+    ASSERT_TRUE(longest.logged) << "some 285 years is still a time";
+    EXPECT_EQ(longest.logged->exchange.at.time_since_epoch(), std::chrono::hours(2500000));
+
+    QTemporaryDir dir;
+    const Result run = review({write(dir.filePath("far.jsonl"), line("1e13") + "\n" + line("2") + "\n")});
+    ASSERT_EQ(run.lines.size(), 4);
+    EXPECT_EQ(run.lines[0].toStdString(), "line 1 skipped: t_ms out of range");
+    EXPECT_TRUE(run.lines[2].contains(": 1 exchanges, t_ms 2.000 to 2.000 ")) << run.lines[2].toStdString();
+}
+
+// What a file holds is printed as text, never as the terminal's controls: a
+// verdict that would set the window's title, move the cursor or turn the
+// line right to left is shown escaped, as JSON escapes it.
+TEST(Review, AControlCharacterFromTheFileIsPrintedEscaped)
+{
+    QTemporaryDir dir;
+    const QString path
+        = write(dir.filePath("odd.jsonl"),
+                R"({"received":[],"sent":[112,65,65],"t_ms":1,"verdict":"\u001b]0;owned\u0007"})"
+                "\n"
+                R"({"received":[],"sent":[112,65,65],"t_ms":2,"verdict":"a\u009b2Jb\u202ec\td\\e\u2028"})"
+                "\n");
+    const Result run = review({path});
+    ASSERT_GE(run.lines.size(), 2);
+    EXPECT_EQ(run.lines[0].toStdString(), R"(line 1 skipped: unknown verdict '\u001b]0;owned\u0007')");
+    EXPECT_EQ(run.lines[1].toStdString(),
+              R"(line 2 skipped: unknown verdict 'a\u009b2Jb\u202ec\u0009d\e\u2028')");
+}
+
+// A file with nothing the review can read is not a clean night: it has a
+// status of its own, whatever it holds instead.
+TEST(Review, AFileWithNothingReadableHasAStatusOfItsOwn)
+{
+    QTemporaryDir dir;
+    const QByteArray unreadable = R"({"received":[],"sent":[112,65,65],"t_ms":1})"
+                                  "\n";
+    const std::pair<const char*, QByteArray> files[] = {{"empty", ""},
+                                                        {"blank", "\n\r\n\n"},
+                                                        {"garbage",
+                                                         "\x7f"
+                                                         "ELF\x02\x01\x01"},
+                                                        {"unreadable", unreadable.repeated(1000)}};
+    for (const auto& [name, bytes] : files) {
+        const Result run = review({write(dir.filePath(name), bytes)});
+        EXPECT_EQ(run.status, cli::kExitNothingRead) << name;
+        EXPECT_TRUE(run.lines.value(run.lines.size() - 2).endsWith(": 0 exchanges")) << name;
+    }
+    const QByteArray stray = R"({"received":[1,255,255],"sent":[],"t_ms":1,"verdict":"stray report"})";
+    EXPECT_EQ(review({write(dir.filePath("stray"), stray)}).status, cli::kExitAcknowledged)
+        << "a stray report was read: the file holds what was logged";
+}
+
+// An exchange sends the command's three bytes (a stray report: none) and
+// receives none or the reply's three; any other count is a line skipped by
+// either reader, so that a huge list costs nothing to hold.
+TEST(Review, AnExchangeOfAnotherSizeIsALineSkipped)
+{
+    const auto line = [](const char* received, const char* sent, const char* verdict) {
+        return QStringLiteral(R"({"received":[%1],"sent":[%2],"t_ms":1,"verdict":"%3"})")
+            .arg(received, sent, verdict)
+            .toUtf8();
+    };
+    const char* const ack = "acknowledged";
+    const char* const stray = "stray report";
+    const std::tuple<const char*, const char*, const char*, std::string> table[] = {
+        {"1,65,65", "112,65,65", ack, ""},
+        {"", "112,65,65", "no answer", ""},
+        {"1,255,255", "", stray, ""},
+        {"1,65,65", "112,65", ack, "sent has 2 bytes, not 3"},
+        {"1,65,65", "112,65,65,65", ack, "sent has 4 bytes, not 3"},
+        {"1,65,65", "", ack, "sent has 0 bytes, not 3"},
+        {"", "", "no answer", "sent has 0 bytes, not 3"},
+        {"1", "112,65,65", ack, "received has 1 bytes, not 0 or 3"},
+        {"1,65,65,65", "112,65,65", ack, "received has 4 bytes, not 0 or 3"},
+        {"1,255", "", stray, "received has 2 bytes, not 0 or 3"},
+    };
+    for (const auto& [received, sent, verdict, reason] : table) {
+        const QByteArray l = line(received, sent, verdict);
+        for (const auto& parsed : {record::parseLine(l), record::parseJsonLine(l)}) {
+            EXPECT_EQ(parsed.logged.has_value(), reason.empty()) << l.toStdString();
+            EXPECT_EQ(parsed.malformed.toStdString(), reason) << l.toStdString();
+        }
+    }
+    QByteArray many = "1";
+    for (int i = 0; i < 100000; ++i)
+        many += ",1";
+    EXPECT_EQ(record::parseLine(line("", many, ack)).malformed.toStdString(), "sent has 100001 bytes, not 3");
+}
+
+// A time of day is read alike whatever the key order (the log's own is read
+// by hand, any other by Qt's JSON reader): hour 24 is no time of the log's,
+// and a time with no zone (Z or an offset) is skipped rather than guessed.
+TEST(Review, ATimeOfDayReadsAlikeInAnyKeyOrder)
+{
+    const auto inLogOrder = [](const char* time) {
+        return QByteArray(R"({"received":[],"sent":[112,65,65],"t_ms":1,"time":")") + time
+            + R"(","verdict":"no answer"})";
+    };
+    const auto inAnotherOrder = [](const char* time) {
+        return QByteArray(R"({"time":")") + time
+            + R"(","t_ms":1,"verdict":"no answer","sent":[112,65,65],"received":[]})";
+    };
+    const std::pair<const char*, std::string> times[] = {
+        {"2026-12-09T23:59:59.999Z", "2026-12-09T23:59:59.999Z"},
+        {"2026-12-09T11:00:00.000+01:00", "2026-12-09T10:00:00.000Z"},
+        {"2026-12-09T24:00:00.000Z", "skipped: time is not a date and time"},
+        {"2026-12-09T24:00:05.000Z", "skipped: time is not a date and time"},
+        {"2026-12-09T24:59:59.999Z", "skipped: time is not a date and time"},
+        {"2026-12-09T10:00:00.001", "skipped: time has no zone (Z or +hh:mm)"},
+        {"2026-12-09T10:00:00", "skipped: time has no zone (Z or +hh:mm)"},
+    };
+    const auto read = [](const record::ParsedLine& parsed) {
+        return parsed.logged ? parsed.logged->time.toUTC().toString(Qt::ISODateWithMs).toStdString()
+                             : "skipped: " + parsed.malformed.toStdString();
+    };
+    for (const auto& [time, expected] : times) {
+        EXPECT_EQ(read(record::parseLine(inLogOrder(time))), expected) << time;
+        EXPECT_EQ(read(record::parseLine(inAnotherOrder(time))), expected) << time;
+    }
+}
+
+// The log's lines are some 120 bytes: one past 64 KiB is skipped as too long
+// without being kept, whether it ends, ends with the file, or is still being
+// written, and the lines after it are numbered and read as ever.
+TEST(Review, ALineTooLongIsSkippedWithoutBeingKept)
+{
+    const QByteArray exchange
+        = R"({"received":[1,65,65],"sent":[112,65,65],"t_ms":1,"verdict":"acknowledged")";
+    const auto padded = [&exchange](qsizetype size) {
+        return exchange + QByteArray(size - exchange.size() - 1, ' ') + "}\n";
+    };
+    QTemporaryDir dir;
+    const QString path
+        = write(dir.filePath("long.jsonl"),
+                padded(100) + padded(record::kLongestLine) + padded(record::kLongestLine + 1)
+                    + padded(record::kLongestLine).replace("\n", "\r\n") + padded(record::kLongestLine + 2));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.resize(file.size() + (200 << 20));  // and 200 MB of a line that never ends
+    file.close();
+    const Result run = review({path});
+    ASSERT_EQ(run.lines.size(), 5);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(run.lines[i].toStdString(),
+                  QStringLiteral("line %1 skipped: longer than 65536 bytes")
+                      .arg(QList<int>{3, 5, 6}[i])
+                      .toStdString());
+    EXPECT_EQ(run.lines[3].toStdString(), (path + ": 3 exchanges, t_ms 1.000 to 1.000").toStdString());
+    EXPECT_TRUE(run.lines[4].endsWith("; 3 lines skipped")) << run.lines[4].toStdString();
+
+    // The same lines as they are written, a few kilobytes at a time.
+    std::vector<long long> read, skipped;
+    record::LogReader reader([&read](record::Logged&& l) { read.push_back(l.line); },
+                             [&skipped](record::Malformed&& m) {
+                                 EXPECT_EQ(m.reason.toStdString(), "longer than 65536 bytes");
+                                 skipped.push_back(m.line);
+                             });
+    const QByteArray whole = padded(100) + padded(3 * record::kLongestLine) + padded(100);
+    write(path, {});
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    for (qsizetype at = 0; at < whole.size(); at += 5000) {
+        write(path, whole.mid(at, 5000), QIODevice::Append);
+        reader.read(file, false);
+    }
+    EXPECT_EQ(read, (std::vector<long long>{1, 3}));
+    EXPECT_EQ(skipped, std::vector<long long>{2});
+    EXPECT_EQ(reader.position(), whole.size());
 }

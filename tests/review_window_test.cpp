@@ -14,7 +14,9 @@
 #include "TraceView.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QListWidget>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -80,6 +82,13 @@ struct Review {
     T& on(const char* name)
     {
         return control<T>(window(), name);
+    }
+    // Writes `bytes` on at the log's end, as the program logging to it would.
+    void append(const QByteArray& bytes)
+    {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::Append));
+        file.write(bytes);
     }
     void waitUntilRead()
     {
@@ -222,11 +231,7 @@ TEST(ReviewWindow, ALogStillBeingWrittenIsFollowed)
               "1 exchanges; 0 lines skipped; the last line is not whole yet (Follow the file reads it once "
               "it is).");
     QTest::mouseClick(&review.on<QCheckBox>("FollowFile"), Qt::LeftButton);
-    {
-        QFile file(review.path);
-        ASSERT_TRUE(file.open(QIODevice::Append));
-        file.write(logLine(2, 0x42, "no answer").mid(30) + logLine(3, 0x43, "acknowledged"));
-    }
+    review.append(logLine(2, 0x42, "no answer").mid(30) + logLine(3, 0x43, "acknowledged"));
     auto& trace = review.on<monitor::TraceView>("Trace");
     EXPECT_TRUE(testing_support::runEventLoopUntil([&] { return trace.shown() == 3; }, 10s)) << trace.shown();
     EXPECT_EQ(review.on<QLabel>("NoAnswerCount").text(), "No answer: 1");
@@ -288,4 +293,97 @@ TEST(ReviewWindow, CancelStopsReadingAndKeepsWhatWasRead)
               QStringLiteral("Cancelled after %1 exchanges; 0 lines skipped.").arg(read));
     EXPECT_EQ(control<monitor::TraceView>(window, "Trace").shown(), read);
     EXPECT_FALSE(cancel.isEnabled());
+}
+
+// A line past 64 KiB is listed as skipped, whole or still being written, and
+// the lines after it are read once they come.
+TEST(ReviewWindow, ALineTooLongIsListedAsSkipped)
+{
+    const auto windowsLine = [](qsizetype size) { return QByteArray(size, 'x') + "\r\n"; };
+    Review review(logLine(1, 0x41, "acknowledged") + QByteArray(70000, 'x') + '\n'
+                  + windowsLine(record::kLongestLine) + windowsLine(record::kLongestLine + 1)
+                  + logLine(2, 0x42, "acknowledged") + QByteArray(100000, 'y'));
+    auto& skipped = review.on<QListWidget>("Skipped");
+    ASSERT_EQ(skipped.count(), 3);
+    EXPECT_EQ(skipped.item(0)->text(), "line 2: longer than 65536 bytes");
+    EXPECT_TRUE(skipped.item(1)->text().startsWith("line 3: not JSON"))
+        << skipped.item(1)->text().toStdString();
+    EXPECT_EQ(skipped.item(2)->text(), "line 4: longer than 65536 bytes");
+    EXPECT_EQ(review.on<QLabel>("LoadStatus").text(),
+              "2 exchanges; 3 lines skipped; the last line is not whole yet (Follow the file reads it once "
+              "it is).");
+    QTest::mouseClick(&review.on<QCheckBox>("FollowFile"), Qt::LeftButton);
+    review.append(QByteArray(1000, 'y') + '\n' + logLine(3, 0x43, "no answer"));
+    EXPECT_TRUE(testing_support::runEventLoopUntil([&] { return skipped.count() == 4; }, 10s));
+    EXPECT_EQ(skipped.item(3)->text(), "line 6: longer than 65536 bytes");
+    EXPECT_TRUE(testing_support::runEventLoopUntil(
+        [&] { return review.on<monitor::TraceView>("Trace").shown() == 3; }, 10s));
+    EXPECT_EQ(review.on<QLabel>("NoAnswerCount").text(), "No answer: 1");
+}
+
+// A file far larger than what it holds (lines, then a hole to 1 TB): the
+// window makes room for what it reads, not for the file's size at the
+// density of its start, and Cancel stops the read within the hole.
+TEST(ReviewWindow, ASparseFileTakesRoomOnlyForWhatIsRead)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sparse.jsonl");
+    constexpr int kLines = 24000;  // some 3 MB
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        for (int i = 0; i < kLines; ++i)
+            file.write(logLine(i, 0x41 + i % 30, "acknowledged"));
+        ASSERT_TRUE(file.resize(qint64(1) << 40));
+    }
+    monitor::ReviewWindow window;
+    window.show();
+    window.open(path);
+    EXPECT_TRUE(testing_support::runEventLoopUntil(
+        [&window] { return window.loading()->capture().size() == std::size_t(kLines); }, 60s));
+    QTest::mouseClick(&control<QPushButton>(window, "Cancel"), Qt::LeftButton);
+    EXPECT_TRUE(testing_support::runEventLoopUntil([&window] { return !window.loading()->reading(); }, 60s));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(control<QLabel>(window, "LoadStatus").text(),
+              QStringLiteral("Cancelled after %1 exchanges; 0 lines skipped.").arg(kLines));
+}
+
+// A file of little but lines that are not the log's: the first few hundred
+// are listed with their reasons, the rest counted.
+TEST(ReviewWindow, ManyLinesSkippedAreCountedPastTheFirstListed)
+{
+    QByteArray log = QByteArray("not a log line\n").repeated(100000);
+    log += logLine(1, 0x41, "acknowledged");
+    Review review(log);
+    auto& skipped = review.on<QListWidget>("Skipped");
+    const int listed = static_cast<int>(record::Loading::kSkippedListed);
+    ASSERT_EQ(skipped.count(), listed + 1);
+    EXPECT_TRUE(skipped.item(listed - 1)->text().startsWith(QStringLiteral("line %1: not JSON").arg(listed)));
+    EXPECT_EQ(skipped.item(listed)->text(), QStringLiteral("and %1 more").arg(100000 - listed));
+    EXPECT_EQ(review.on<QLabel>("LoadStatus").text(), "1 exchanges; 100000 lines skipped.");
+}
+
+// A log is a regular file: a pipe or a device is refused at once, with the
+// reason, and nothing waits on it (a pipe with no writer would wait forever).
+TEST(ReviewWindow, WhatIsNotARegularFileIsRefusedAtOnce)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.jsonl");
+    if (QProcess::execute(QStringLiteral("mkfifo"), {fifo}) != 0 || !QFileInfo::exists("/dev/zero"))
+        GTEST_SKIP() << "no mkfifo or /dev/zero here";
+    for (const QString& path : {fifo, QStringLiteral("/dev/zero")}) {
+        monitor::ReviewWindow window;
+        window.open(path);
+        const bool refused
+            = testing_support::runEventLoopUntil([&window] { return !window.loading()->reading(); }, 10s);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(refused) << path.toStdString();
+        EXPECT_EQ(control<QLabel>(window, "LoadStatus").text(),
+                  QStringLiteral("Cannot read %1: not a regular file").arg(path));
+        EXPECT_FALSE(control<QPushButton>(window, "Cancel").isEnabled());
+        if (!refused && path == fifo) {
+            QFile writer(path);  // lets a reader stuck on the pipe go
+            (void)writer.open(QIODevice::WriteOnly);
+        }
+    }
 }
