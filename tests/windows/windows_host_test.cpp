@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -287,6 +288,76 @@ TEST_F(HeldFile, SharedWithOthersItIsClaimedAndNoneCanTakeItWhileTheClaimLives)
     const HANDLE alone = open(0);
     EXPECT_NE(alone, INVALID_HANDLE_VALUE) << "the claim ends with its last copy";
     CloseHandle(alone);
+}
+
+// The handle's write, on a file standing for the device: Windows completes
+// that write at once (WriteFile returns TRUE), as it may a HID device's.
+// hidapi 0.13.1 took every such write for a failure.
+TEST_F(HeldFile, AWriteThatCompletesAtOnceIsWrittenWithItsBytes)
+{
+    const auto handle = bridge::ownHandle(nullptr, path);
+    const std::uint8_t report[] = {0x00, 0x70, 0x45, 0x45};
+    const auto end = handle->write(report);
+    ASSERT_TRUE(end) << "not stalled";
+    EXPECT_EQ(end->result, 4);
+    EXPECT_EQ(end->message, L"");
+    char bytes[8] = {};
+    DWORD read = 0;
+    const HANDLE file = open(FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(ReadFile(file, bytes, sizeof bytes, &read, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ(std::string(bytes, read), std::string("\x00\x70\x45\x45", 4));
+}
+
+// A pipe whose reader reads nothing stands for a bridge that takes no
+// reports: the write waits in the system until the reader takes it.
+struct StalledPipe : ::testing::Test {
+    std::string path = "\\\\.\\pipe\\krl7741-stall-" + std::to_string(GetCurrentProcessId());
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    void SetUp() override
+    {
+        reader = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0,
+                                  nullptr);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override { CloseHandle(reader); }
+    // The next `n` bytes the writer sent.
+    std::string take(DWORD n) const
+    {
+        std::string bytes(n, '\0');
+        DWORD got = 0;
+        return ReadFile(reader, bytes.data(), n, &got, nullptr) ? bytes.substr(0, got) : "(read failed)";
+    }
+};
+
+// One stall costs one bound; the writes after it fail at once and never
+// reach the device, until the stalled one has been taken. Letting the handle
+// go with a write still pending ends that write, and does not wait for the
+// device.
+TEST_F(StalledPipe, OneStallCostsOneBoundAndLaterWritesFailAtOnceUntilItIsTaken)
+{
+    auto handle = bridge::ownHandle(nullptr, path);
+    const std::uint8_t first[] = {0x00, 0x70, 0x41, 0x41};
+    const std::uint8_t second[] = {0x00, 0x70, 0x42, 0x42};
+    const std::uint8_t third[] = {0x00, 0x70, 0x43, 0x43};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(handle->write(first)) << "stalled";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, bridge::kWriteBound);
+    EXPECT_FALSE(handle->write(second)) << "still stalled";
+    EXPECT_EQ(take(4), std::string("\x00\x70\x41\x41", 4)) << "the first was taken late, and only it";
+
+    std::string taken;
+    std::thread device([&] { taken = take(4); });
+    std::optional<bridge::WriteEnd> end;
+    for (int tries = 0; tries < 100 && !end; ++tries, Sleep(10))
+        end = handle->write(third);  // the write taken late ends in the system's time
+    device.join();
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->result, 4);
+    EXPECT_EQ(taken, std::string("\x00\x70\x43\x43", 4)) << "the second never went out";
+
+    EXPECT_FALSE(handle->write(first)) << "stalled again";
+    handle.reset();  // cancels it, and returns once it has ended
 }
 
 TEST(ReadWriteClaim, APathThatIsNotThereIsRefusedWithItsCodeAlone)
