@@ -69,7 +69,10 @@ bool listed(const std::string& path)
 
 class HidapiDevice final : public HidDevice {
 public:
-    HidapiDevice(hid_device* device, std::string path) : handle_(ownHandle(device)), path_(std::move(path)) {}
+    HidapiDevice(hid_device* device, std::string path)
+        : handle_(ownHandle(device, path)), path_(std::move(path))
+    {
+    }
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;
 
@@ -97,7 +100,7 @@ public:
             handle_.reset();
             OpenResult ignored;
             if (hid_device* device = openPath(path_, ignored))
-                handle_ = ownHandle(device);
+                handle_ = ownHandle(device, path_);
             gone_ = handle_ == nullptr;
         }
         return end->result;
