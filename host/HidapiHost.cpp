@@ -57,6 +57,17 @@ hid_device* openPath(const std::string& path, OpenResult& failure)
     return nullptr;
 }
 
+// What a failed read says: hidapi 0.15 keeps it apart from the other calls'
+// (hid_error() then tells of the last write), Debian 12's 0.13 does not.
+const wchar_t* readError(hid_device* device)
+{
+#if HID_API_VERSION >= HID_API_MAKE_VERSION(0, 15, 0)
+    return hid_read_error(device);
+#else
+    return hid_error(device);
+#endif
+}
+
 bool listed(const std::string& path)
 {
     hid_device_info* list = hid_enumerate(0, 0);
@@ -131,7 +142,7 @@ public:
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
         }
         if (n < 0) {
-            gone_ = gone_ || foundGone({errno, hid_error(device)});
+            gone_ = gone_ || foundGone({errno, readError(device)});
             return n;
         }
         if (n == 0)
