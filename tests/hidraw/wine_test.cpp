@@ -16,6 +16,7 @@
 
 #include "Exchanges.h"
 #include "Machine.h"
+#include "ReplyCases.h"
 
 #include <gtest/gtest.h>
 
@@ -440,6 +441,34 @@ TEST_F(WineBench, EveryExchangeOfTheFaultTableEndsAsTheTableSays)
         for (const std::string& command : e.tearDown)
             machine.tell(minor, command);
     }
+}
+
+// The Linux host's steps (ReplyCases.h) on wine's HID stack, which hands
+// every input report to every open handle as hidraw does.
+TEST_F(WineBench, AReplyIsCreditedOnlyToItsOwnCommand)
+{
+    struct Bench final : hidraw_sim::ReplyCaseBench {
+        Bench(Machine& m, int n, Agent& a) : machine(m), minor(n), agent(a) {}
+        Machine& machine;
+        const int minor;
+        Agent& agent;
+
+        void tell(const std::string& command) override { machine.tell(minor, command); }
+        std::string send(std::uint8_t command) override { return agent.ask("transact 70" + twice(command)); }
+        bool otherSends(std::uint8_t command) override
+        {
+            return agent.ask("other 70" + twice(command)) == "4";
+        }
+        int otherReply() override { return std::atoi(agent.ask("other-reply 1000").c_str()); }
+        static std::string twice(std::uint8_t command)
+        {
+            char text[8];
+            std::snprintf(text, sizeof text, " %02X %02X", command, command);
+            return text;
+        }
+    } bench{machine, plug(), *agent};
+    ASSERT_EQ(agent->ask("scan"), "opened KRL-0001");
+    hidraw_sim::expectEachReplyCreditedToItsOwnCommand(bench);
 }
 
 TEST_F(WineBench, ArrivalAndRemovalNoticesComeFromWinesDeviceManager)
