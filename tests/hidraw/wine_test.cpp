@@ -819,6 +819,28 @@ TEST_F(WinePanel, TheProgramStartedWithMonitorAndLogRecordsEveryExchangeThroughA
     panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected ");
 }
 
+// Started as from Explorer, with no console and no standard handles, the
+// panel says its start-up texts in message boxes (app/StartTexts_win.cpp):
+// dialog_reader.exe starts it so and reads each box as a person would, by
+// what is on the screen, then presses OK.
+TEST_F(WinePanel, WithoutAConsoleTheStartTextsComeInMessageBoxes)
+{
+    WINE_REQUIRE(folder, "dialog_reader.exe");
+    const Ran linuxVersion = linux({"--version"});  // "krl7741 <version>"
+    ASSERT_EQ(linuxVersion.lines.size(), 1u);
+    const std::string version = linuxVersion.lines[0].substr(linuxVersion.lines[0].find(' ') + 1);
+
+    const Ran shown = capture(folder, {"dialog_reader.exe", "KRL7741AT.exe", "--version"});
+    EXPECT_EQ(shown.lines, (std::vector<std::string>{"Krl7741at|KRL7741AT " + version, "exit 0"}));
+
+    const std::string log = R"(Z:\nowhere-krl7741\panel.log)";
+    const Ran refused = capture(folder, {"dialog_reader.exe", "KRL7741AT.exe", "--log", log});
+    ASSERT_EQ(refused.lines.size(), 2u) << "one box, then the end";
+    EXPECT_EQ(refused.lines[0].rfind("Krl7741at|Cannot write the log " + log + ": ", 0), 0u)
+        << refused.lines[0];
+    EXPECT_EQ(refused.lines[1], "exit 64");
+}
+
 TEST_F(WinePanel, TheInstalledCommandLineToolAnswersAsOnLinux)
 {
     const int minor = plugBridge();
