@@ -117,7 +117,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DeviceHandle> ownHandle(hid_device* device)
+std::unique_ptr<DeviceHandle> ownHandle(hid_device* device, const std::string&)
 {
     return std::make_unique<ThreadedHandle>(device);
 }

@@ -14,9 +14,6 @@
 namespace bridge {
 namespace {
 
-// Not in every SDK's winerror.h (mingw-w64 10 lacks it).
-constexpr DWORD kErrorNoSuchDevice = 0x1B1;
-
 // The Win32 error code in a message of hidapi's Windows backend, if any.
 std::optional<DWORD> winapiCode(const wchar_t* message)
 {
@@ -47,29 +44,15 @@ std::optional<DWORD> winapiCode(const wchar_t* message)
 
 }  // namespace
 
-// Asked only of a failed read or write on a handle that was open.
-FailureMeaning meaningOf(const HidFailure& failure)
-{
-    switch (winapiCode(failure.message).value_or(ERROR_SUCCESS)) {
-    case ERROR_DEVICE_NOT_CONNECTED:  // 0x48F, the usual answer for an unplugged HID device
-    case ERROR_DEVICE_REMOVED:        // 0x651
-    case kErrorNoSuchDevice:
-        return FailureMeaning::Gone;
-    // 0x1F: Windows' answer to a transfer the device was pulled in the middle
-    // of, and wine's for a write to a device that has gone; but also a
-    // stalled or refused output report, the device still there (wine's too).
-    case ERROR_GEN_FAILURE:
-    // 5: wine's answer to every read and write on a device being removed, a
-    // read already pending included (STATUS_DELETE_PENDING); but also every
-    // read and write on a handle opened without rights, which hidapi falls
-    // back to when another program holds the device (claimReadWrite keeps
-    // such a handle from being made here).
-    case ERROR_ACCESS_DENIED:
-        return FailureMeaning::AskTheListing;
-    default:
-        return FailureMeaning::Stays;
-    }
-}
+// Asked only of a failed read or write on a handle that was open. No code
+// settles it: 0x48F (not connected), 0x651 (removed) and 0x1B1 (no such
+// device) are Windows' answers for an unplugged HID device, but also come
+// while a device is reset or its driver restarted, the device still listed;
+// 0x1F comes for a device pulled during a transfer and for a stalled or
+// refused output report alike (wine's too); 5 is wine's answer to every
+// read and write on a device being removed, and also to those on a handle
+// opened without rights. Whether the host still lists the device decides.
+FailureMeaning meaningOf(const HidFailure&) { return FailureMeaning::AskTheListing; }
 
 // Asked only of a failed open.
 bool meansDenied(const HidFailure& failure)

@@ -57,6 +57,17 @@ hid_device* openPath(const std::string& path, OpenResult& failure)
     return nullptr;
 }
 
+// What a failed read says: hidapi 0.15 keeps it apart from the other calls'
+// (hid_error() then tells of the last write), Debian 12's 0.13 does not.
+const wchar_t* readError(hid_device* device)
+{
+#if HID_API_VERSION >= HID_API_MAKE_VERSION(0, 15, 0)
+    return hid_read_error(device);
+#else
+    return hid_error(device);
+#endif
+}
+
 bool listed(const std::string& path)
 {
     hid_device_info* list = hid_enumerate(0, 0);
@@ -69,13 +80,16 @@ bool listed(const std::string& path)
 
 class HidapiDevice final : public HidDevice {
 public:
-    HidapiDevice(hid_device* device, std::string path) : handle_(ownHandle(device)), path_(std::move(path)) {}
+    HidapiDevice(hid_device* device, std::string path)
+        : handle_(ownHandle(device, path)), path_(std::move(path))
+    {
+    }
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;
 
     int write(std::span<const std::uint8_t> report) override
     {
-        if (!handle_)
+        if (!handle_ && (gone_ || !reopen()))
             return -1;
         // A write still pending after the bound: the device is there but
         // takes no reports; the command goes unanswered.
@@ -85,20 +99,13 @@ public:
         if (end->result >= 0)
             return end->result;
         gone_ = gone_ || foundGone({end->savedErrno, end->message.c_str()});
-        // A write that timed out is still pending on Windows (hidapi 0.13 and
-        // 0.14 alike give up after their wait without cancelling it), and
-        // hidapi would start the next one on the same overlapped structure:
-        // its completion could end the next wait early, and the reply read
-        // after it belong to this command. Closing the handle ends what is
-        // pending; the device is opened anew for the next transaction. A device that
-        // cannot be opened again is lost to this handle: the link lets go of
-        // it and its scan says why.
+        // The handle itself may be what fails: a bridge unplugged and
+        // plugged back between two notices is listed at the same path (on
+        // Windows, by its serial number), and the old handle fails every
+        // call. The device is opened anew for the next transaction.
         if (!gone_) {
             handle_.reset();
-            OpenResult ignored;
-            if (hid_device* device = openPath(path_, ignored))
-                handle_ = ownHandle(device);
-            gone_ = handle_ == nullptr;
+            reopen();
         }
         return end->result;
     }
@@ -128,7 +135,7 @@ public:
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
         }
         if (n < 0) {
-            gone_ = gone_ || foundGone({errno, hid_error(device)});
+            gone_ = gone_ || foundGone({errno, readError(device)});
             return n;
         }
         if (n == 0)
@@ -157,6 +164,19 @@ private:
         return !listed(path_);
     }
 
+    // Opens the device again for a handle let go of. One that cannot be
+    // opened is lost only once the host no longer lists it; while listed, it
+    // is tried again at the next write.
+    bool reopen()
+    {
+        OpenResult ignored;
+        if (hid_device* device = openPath(path_, ignored))
+            handle_ = ownHandle(device, path_);
+        else
+            gone_ = !listed(path_);
+        return handle_ != nullptr;
+    }
+
     using StringGetter = int (*)(hid_device*, wchar_t*, size_t);
     std::optional<std::u16string> readString(StringGetter get)
     {
@@ -168,7 +188,7 @@ private:
         return toUtf16(buffer);
     }
 
-    std::unique_ptr<DeviceHandle> handle_;  // null once lost to this device
+    std::unique_ptr<DeviceHandle> handle_;  // null while let go of after a failed write
     const std::string path_;
     bool gone_ = false;
 };

@@ -30,8 +30,7 @@ private:
     std::string initFailure_;
 };
 
-// The longest a write keeps its caller waiting: hidapi's Windows backend
-// gives up on a write after 1000 ms, and the Linux host waits no longer.
+// The longest a write keeps its caller waiting, on Linux and Windows alike.
 inline constexpr std::chrono::milliseconds kWriteBound{1000};
 
 // What one hid_write ended in: its result, errno right after it (zeroed
@@ -43,8 +42,9 @@ struct WriteEnd {
 };
 
 // An open device's hidapi handle, owned, and the writes on it
-// (DeviceHandle_linux.cpp, DeviceHandle_win.cpp). Destroying it closes the
-// handle without waiting for a write still pending on it.
+// (DeviceHandle_linux.cpp, DeviceHandle_win.cpp); `path` is the device's.
+// Destroying it closes the handle without waiting for the device to take a
+// write still pending on it.
 class DeviceHandle {
 public:
     virtual ~DeviceHandle() = default;
@@ -55,7 +55,7 @@ public:
     // The handle for reads and strings; null while a write is still pending on it.
     virtual hid_device_* idle() = 0;
 };
-std::unique_ptr<DeviceHandle> ownHandle(hid_device_* device);
+std::unique_ptr<DeviceHandle> ownHandle(hid_device_* device, const std::string& path);
 
 // Platform device notices (DeviceNotice_linux.cpp, DeviceNotice_win.cpp):
 // calls `onChange` on the GUI thread whenever HID interfaces come or go, while
@@ -93,7 +93,14 @@ struct ReadWriteClaim {
     std::string error;              // the platform's reason when refused; empty when it holds
     bool permissionDenied = false;  // refused: this user may not open it
     bool inUse = false;             // refused: another program holds it
+    unsigned long code = 0;         // refused: the platform's error code
 };
 ReadWriteClaim claimReadWrite(const std::string& path);
+
+#ifdef _WIN32
+// "<call>: (0x%08X) <the system's text>", as hidapi's Windows backend words
+// a failed Win32 call (OpenClaim_win.cpp).
+std::wstring winapiFailure(const wchar_t* call, unsigned long code);
+#endif
 
 }  // namespace bridge

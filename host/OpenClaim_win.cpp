@@ -6,7 +6,7 @@
 
 #include "HidapiHost.h"
 
-#include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include <windows.h>
@@ -22,33 +22,35 @@ std::wstring wide(const std::string& utf8)
     return out;
 }
 
-// "CreateFile: (0x00000020) <the system's text>", as hidapi words its own.
-std::string describe(DWORD code)
+std::string utf8(const std::wstring& text)
 {
-    char head[32];
-    std::snprintf(head, sizeof head, "CreateFile: (0x%08lX) ", static_cast<unsigned long>(code));
-    std::string text = head;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                        nullptr);
+    return out;
+}
+
+}  // namespace
+
+std::wstring winapiFailure(const wchar_t* call, unsigned long code)
+{
+    wchar_t head[64];
+    std::swprintf(head, 64, L"%ls: (0x%08lX) ", call, code);
+    std::wstring text = head;
     wchar_t* message = nullptr;
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
                                             | FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     if (message) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, message, static_cast<int>(length), nullptr, 0,
-                                             nullptr, nullptr);
-        std::string utf8(static_cast<std::size_t>(size), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, message, static_cast<int>(length), utf8.data(), size, nullptr,
-                            nullptr);
+        text.append(message, length);
         LocalFree(message);
-        while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' '))
-            utf8.pop_back();
-        text += utf8;
     }
-    while (!text.empty() && text.back() == ' ')
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     return text;
 }
-
-}  // namespace
 
 ReadWriteClaim claimReadWrite(const std::string& path)
 {
@@ -61,7 +63,8 @@ ReadWriteClaim claimReadWrite(const std::string& path)
         return claim;
     }
     const DWORD code = GetLastError();
-    claim.error = describe(code);
+    claim.error = utf8(winapiFailure(L"CreateFile", code));
+    claim.code = code;
     claim.inUse = code == ERROR_SHARING_VIOLATION;
     claim.permissionDenied = code == ERROR_ACCESS_DENIED;
     return claim;

@@ -4,7 +4,7 @@
 #
 # Everything fetched or built lands under KRL_WINDOWS_CACHE, by default
 # ~/.cache/krl7741-windows, outside any build tree, so it is built once:
-#   src/      Debian source packages (apt-get source)
+#   src/      Debian source packages (apt-get source), hidapi's tarball
 #   mingw/    the cross-built libraries, installed as a prefix (bin, lib, include)
 
 win_cache=${KRL_WINDOWS_CACHE:-$HOME/.cache/krl7741-windows}
@@ -71,18 +71,41 @@ win_source() {
   echo "$dir"
 }
 
-# hidapi's Windows backend (windows/hid.c) from Debian's hidapi source, built
-# with its own CMake and installed into $win_prefix (hidapi.dll, hidapi.pc).
+# hidapi's Windows backend (windows/hid.c), 0.15.0 from Debian's pool (the
+# upstream tarball Debian unstable's hidapi 0.15.0 is built from, its sum
+# pinned here), with scripts/windows-hidapi-close.patch: built with its own
+# CMake and installed into $win_prefix (hidapi.dll, hidapi.pc). Debian 12's
+# 0.13.1 failed every write that completed at once. The build is kept while
+# $win_prefix/hidapi.stamp names this version and patch; any other is rebuilt.
+win_hidapi_version=0.15.0
+win_hidapi_sha256=5d84dec684c27b97b921d2f3b73218cb773cf4ea915caee317ac8fc73cef8136
 win_hidapi() {
-  [[ -f $win_prefix/lib/pkgconfig/hidapi.pc ]] && return 0
-  local src
-  src=$(win_source hidapi)
-  rm -rf "$win_cache/build/hidapi"
+  local patch=$win_repo/scripts/windows-hidapi-close.patch stamp tarball src
+  stamp="hidapi $win_hidapi_version $(sha256sum <"$patch" | cut -d' ' -f1)"
+  [[ -f $win_prefix/lib/pkgconfig/hidapi.pc && $(cat "$win_prefix/hidapi.stamp" 2>/dev/null) == "$stamp" ]] &&
+    return 0
+  win_packages curl patch
+  tarball=$win_cache/src/hidapi_$win_hidapi_version.orig.tar.gz
+  mkdir -p "$win_cache/src"
+  if ! sha256sum -c --status <<<"$win_hidapi_sha256  $tarball" 2>/dev/null; then
+    curl -fsSL -o "$tarball.part" \
+      "http://deb.debian.org/debian/pool/main/h/hidapi/hidapi_$win_hidapi_version.orig.tar.gz" ||
+      { echo "fetching hidapi $win_hidapi_version failed" >&2; return 1; }
+    sha256sum -c --status <<<"$win_hidapi_sha256  $tarball.part" ||
+      { echo "hidapi_$win_hidapi_version.orig.tar.gz: not the pinned sha256" >&2; return 1; }
+    mv "$tarball.part" "$tarball"
+  fi
+  src=$win_cache/src/hidapi-$win_hidapi_version
+  rm -rf "$src" "$win_cache/build/hidapi" "$win_prefix/hidapi.stamp"
+  mkdir -p "$src"
+  tar -xzf "$tarball" -C "$src" --strip-components=1
+  patch -s -d "$src" -p1 <"$patch"
   cmake -S "$src" -B "$win_cache/build/hidapi" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$win_cached_toolchain" -DCMAKE_INSTALL_PREFIX="$win_prefix" \
     -DHIDAPI_BUILD_HIDTEST=OFF >/dev/null
   cmake --build "$win_cache/build/hidapi" >/dev/null
   cmake --install "$win_cache/build/hidapi" >/dev/null
+  echo "$stamp" >"$win_prefix/hidapi.stamp"
 }
 
 # GoogleTest for mingw, from the source Debian's libgtest-dev ships

@@ -16,6 +16,7 @@
 
 #include "Exchanges.h"
 #include "Machine.h"
+#include "ReplyCases.h"
 
 #include <gtest/gtest.h>
 
@@ -442,6 +443,34 @@ TEST_F(WineBench, EveryExchangeOfTheFaultTableEndsAsTheTableSays)
     }
 }
 
+// The Linux host's steps (ReplyCases.h) on wine's HID stack, which hands
+// every input report to every open handle as hidraw does.
+TEST_F(WineBench, AReplyIsCreditedOnlyToItsOwnCommand)
+{
+    struct Bench final : hidraw_sim::ReplyCaseBench {
+        Bench(Machine& m, int n, Agent& a) : machine(m), minor(n), agent(a) {}
+        Machine& machine;
+        const int minor;
+        Agent& agent;
+
+        void tell(const std::string& command) override { machine.tell(minor, command); }
+        std::string send(std::uint8_t command) override { return agent.ask("transact 70" + twice(command)); }
+        bool otherSends(std::uint8_t command) override
+        {
+            return agent.ask("other 70" + twice(command)) == "4";
+        }
+        int otherReply() override { return std::atoi(agent.ask("other-reply 1000").c_str()); }
+        static std::string twice(std::uint8_t command)
+        {
+            char text[8];
+            std::snprintf(text, sizeof text, " %02X %02X", command, command);
+            return text;
+        }
+    } bench{machine, plug(), *agent};
+    ASSERT_EQ(agent->ask("scan"), "opened KRL-0001");
+    hidraw_sim::expectEachReplyCreditedToItsOwnCommand(bench);
+}
+
 TEST_F(WineBench, ArrivalAndRemovalNoticesComeFromWinesDeviceManager)
 {
     EXPECT_EQ(agent->notices(), 0);
@@ -788,6 +817,28 @@ TEST_F(WinePanel, TheProgramStartedWithMonitorAndLogRecordsEveryExchangeThroughA
     EXPECT_TRUE(logged(lines[3], "112,66,66", "1,66,66")) << lines[3];
     unplugBridge(minor);
     panel.ask("wait 20000 text StatusBar2 0 = USB = Disconnected ");
+}
+
+// Started as from Explorer, with no console and no standard handles, the
+// panel says its start-up texts in message boxes (app/StartTexts_win.cpp):
+// dialog_reader.exe starts it so and reads each box as a person would, by
+// what is on the screen, then presses OK.
+TEST_F(WinePanel, WithoutAConsoleTheStartTextsComeInMessageBoxes)
+{
+    WINE_REQUIRE(folder, "dialog_reader.exe");
+    const Ran linuxVersion = linux({"--version"});  // "krl7741 <version>"
+    ASSERT_EQ(linuxVersion.lines.size(), 1u);
+    const std::string version = linuxVersion.lines[0].substr(linuxVersion.lines[0].find(' ') + 1);
+
+    const Ran shown = capture(folder, {"dialog_reader.exe", "KRL7741AT.exe", "--version"});
+    EXPECT_EQ(shown.lines, (std::vector<std::string>{"Krl7741at|KRL7741AT " + version, "exit 0"}));
+
+    const std::string log = R"(Z:\nowhere-krl7741\panel.log)";
+    const Ran refused = capture(folder, {"dialog_reader.exe", "KRL7741AT.exe", "--log", log});
+    ASSERT_EQ(refused.lines.size(), 2u) << "one box, then the end";
+    EXPECT_EQ(refused.lines[0].rfind("Krl7741at|Cannot write the log " + log + ": ", 0), 0u)
+        << refused.lines[0];
+    EXPECT_EQ(refused.lines[1], "exit 64");
 }
 
 TEST_F(WinePanel, TheInstalledCommandLineToolAnswersAsOnLinux)

@@ -10,6 +10,9 @@
 //   transact <a> <f> <s>     one exchange (hex bytes): "<status> <first> <second> <verdict>"
 //   ramp <n> <ms> <address>  n exchanges, levels 1..n, <ms> apart: one letter each (A, N,
 //                            0, L), or - for a step made with no bridge open
+//   other <a> <f> <s>        another handle on the link's bridge writes a report: the count
+//   other-reply <ms>         the command byte the other handle's next report echoes (byte 2),
+//                            or -1 when none came within <ms>
 //   notices                  how many device notices came
 //   wait <n> <ms>            waits until n notices came (at most <ms>), then as notices
 //   quiet <ms>               waits until no notice came for <ms>, then as notices
@@ -216,11 +219,13 @@ struct Agent {
     bridge::HidapiHost host;
     std::unique_ptr<bridge::BridgeLink> link;
     std::unique_ptr<bridge::DeviceNoticeWindow> notices;
+    std::unique_ptr<bridge::HidDevice> other;  // another program's handle, as it were
     int noticeCount = 0;
 
     void reset()
     {
         notices.reset();
+        other.reset();
         link = std::make_unique<bridge::BridgeLink>(host);
         noticeCount = 0;
         notices = std::make_unique<bridge::DeviceNoticeWindow>([this] { ++noticeCount; });
@@ -335,6 +340,17 @@ struct Agent {
             int steps = 0, ms = 0;
             in >> std::dec >> steps >> ms >> std::hex >> a;
             answer = ramp(steps, ms, a);
+        } else if (verb == "other" && in >> a >> f >> s) {
+            other = std::move(host.open(link->path()).device);
+            const std::uint8_t report[] = {0x00, static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(f),
+                                           static_cast<std::uint8_t>(s)};
+            answer = other ? std::to_string(other->write(report)) : "not opened";
+        } else if (verb == "other-reply") {
+            int ms = 0;
+            in >> std::dec >> ms;
+            std::uint8_t reply[4] = {};
+            answer = std::to_string(other && other->read(reply, std::chrono::milliseconds(ms)) == 4 ? reply[2]
+                                                                                                    : -1);
         } else if (verb == "notices") {
             answer = std::to_string(noticeCount);
         } else if (verb == "wait") {
