@@ -245,7 +245,11 @@ TEST(CliUsage, BadInputIsNamedAndNothingIsSent)
         {"--device d set pwm1=3", "unknown device 'd' (b, t or c)"},
         {"--bogus set pwm1=3", "Unknown option 'bogus'."},
         {"list extra", "unexpected argument 'extra'"},
-        {"blink", "unknown command 'blink' (list, set, send, ramp, review)"},
+        {"blink", "unknown command 'blink' (list, set, send, ramp, review, serve)"},
+        {"set pwm1=3 --listen 127.0.0.1:5025", "--listen is for serve only"},
+        {"serve --listen 127.0.0.1", "not an ADDRESS:PORT to listen on: '127.0.0.1'"},
+        {"serve --listen 127.0.0.1:65536", "not an ADDRESS:PORT to listen on: '127.0.0.1:65536'"},
+        {"serve extra", "unexpected argument 'extra'"},
     };
     for (const Case& c : cases) {
         Board board;
@@ -258,7 +262,7 @@ TEST(CliUsage, BadInputIsNamedAndNothingIsSent)
     Board board;
     const Result run = krl7741(board.host, {});
     EXPECT_EQ(run.status, cli::kExitUsage);
-    EXPECT_EQ(run.err, "krl7741: no command given (list, set, send, ramp, review)\n");
+    EXPECT_EQ(run.err, "krl7741: no command given (list, set, send, ramp, review, serve)\n");
 }
 
 TEST(CliUsage, HelpNamesEveryCommandAndOption)

@@ -153,7 +153,8 @@ TEST(ReviewWindow, TheCountsFollowTheFilter)
         {2, "Shown: 0 of 7, Acknowledged: 0, NACK: 0, No answer: 0, Bridge lost: 0, Stray: 0"},  // ILED PEAK
         {3, "Shown: 4 of 7, Acknowledged: 2, NACK: 1, No answer: 0, Bridge lost: 1, Stray: 0"},  // PWM LED1
         {4, "Shown: 2 of 7, Acknowledged: 1, NACK: 0, No answer: 1, Bridge lost: 0, Stray: 0"},  // PWM LED2
-        {8, "Shown: 1 of 7, Acknowledged: 1, NACK: 0, No answer: 0, Bridge lost: 0, Stray: 0"},  // GRADUAL DIMMING
+        {8, "Shown: 1 of 7, Acknowledged: 1, NACK: 0, No answer: 0, Bridge lost: 0, Stray: 0"},  // GRADUAL
+                                                                                                 // DIMMING
     };
     for (const auto& [index, counts] : shown) {
         testing_support::chooseFilter(review.window(), index);
