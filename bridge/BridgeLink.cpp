@@ -106,7 +106,8 @@ Reply BridgeLink::transact(std::uint8_t address, std::uint8_t first, std::uint8_
             lost = device_->gone();
         if (n <= 0)
             break;
-        own = answers(report.first(static_cast<std::size_t>(n)), output);
+        // A host that claims more than the report holds brought no more than that.
+        own = answers(report.first(std::min(static_cast<std::size_t>(n), report.size())), output);
         if (own)
             break;
         ++strays;  // another command's reply, or none's
