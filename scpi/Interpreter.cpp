@@ -398,20 +398,21 @@ std::vector<Entry> Interpreter::Tree::entries()
             self.questionable_.event = 0;
         },
         nullptr);
-    const auto eightBits = [&common](const char* name, int Interpreter::*field) {
+    // *ESE and *SRE: an eight-bit enable, set and read.
+    const auto eightBits = [&common](const char* name, std::function<int&(Interpreter&)> field) {
         common(
             name,
             [field](Call& call) {
                 parameters(call, 1);
-                call.self.*field = integer(call.command.parameters[0], kEightBits);
+                field(call.self) = integer(call.command.parameters[0], kEightBits);
             },
             [field](Call& call) {
                 parameters(call, 0);
-                call.answer = std::to_string(call.self.*field);
+                call.answer = std::to_string(field(call.self));
             });
     };
-    eightBits("ESE", &Interpreter::ese_);
-    eightBits("SRE", &Interpreter::sre_);
+    eightBits("ESE", [](Interpreter& self) -> int& { return self.ese_; });
+    eightBits("SRE", [](Interpreter& self) -> int& { return self.sre_; });
     common("ESR", nullptr, [](Call& call) {
         parameters(call, 0);
         call.answer = std::to_string(call.self.esr_);
@@ -465,30 +466,30 @@ std::vector<Entry> Interpreter::Tree::entries()
             call.self.questionable_.enable = 0;
         },
         nullptr);
-    const auto status = [&command](const std::string& name, Register Interpreter::*reg) {
+    const auto status = [&command](const std::string& name, std::function<Register&(Interpreter&)> reg) {
         command((name + "[:EVENt]").c_str(), nullptr, [reg](Call& call) {
             parameters(call, 0);
             call.self.noteConditions();
-            call.answer = std::to_string((call.self.*reg).event);
-            (call.self.*reg).event = 0;
+            call.answer = std::to_string(reg(call.self).event);
+            reg(call.self).event = 0;
         });
         command((name + ":CONDition").c_str(), nullptr, [reg](Call& call) {
             parameters(call, 0);
             call.self.noteConditions();
-            call.answer = std::to_string((call.self.*reg).condition);
+            call.answer = std::to_string(reg(call.self).condition);
         });
         command((name + ":ENABle").c_str(),
                 [reg](Call& call) {
                     parameters(call, 1);
-                    (call.self.*reg).enable = integer(call.command.parameters[0], kRegister);
+                    reg(call.self).enable = integer(call.command.parameters[0], kRegister);
                 },
                 [reg](Call& call) {
                     parameters(call, 0);
-                    call.answer = std::to_string((call.self.*reg).enable);
+                    call.answer = std::to_string(reg(call.self).enable);
                 });
     };
-    status("STATus:OPERation", &Interpreter::operation_);
-    status("STATus:QUEStionable", &Interpreter::questionable_);
+    status("STATus:OPERation", [](Interpreter& self) -> Register& { return self.operation_; });
+    status("STATus:QUEStionable", [](Interpreter& self) -> Register& { return self.questionable_; });
 
     // ------------------------------------------------------------ the chip
     for (const Chip& chip : kChip) {

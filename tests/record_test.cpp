@@ -100,6 +100,8 @@ TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
         rig.board.plug(VirtualBridge::evaluationBoard());
         rig.link.scan();
     };
+    // A reply to another command, come while this one waits.
+    const auto anotherReply = [](Rig& r) { r.board.sendDuringNextWait(kBoard, {0x00, 0x01, 0x41, 0x41}); };
     const Fault faults[] = {
         {"acknowledged", [](Rig&) {}, 0x45, {0x00, 0x01, 0x45, 0x45}, Verdict::Acknowledged},
         {"NACK",
@@ -121,9 +123,7 @@ TEST(Record, EveryFaultOfTheBridgeGetsItsVerdict)
          Verdict::NoAnswer,
          {0x5A, 0xA5, 0x3C, 0xC3}},
         {"another command's reply first",
-         [](Rig& r) {
-             r.board.sendDuringNextWait(kBoard, {0x00, 0x01, 0x41, 0x41});
-         },
+         anotherReply,
          0x4E,
          {0x00, 0x01, 0x4E, 0x4E},
          Verdict::Acknowledged,
